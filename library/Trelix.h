@@ -1,0 +1,11 @@
+#pragma once
+
+// The whole exported interface of Trelix.dll. Clients compile with -I library.
+#include "core/AudioOrVideoStream.h"
+#include "core/AudioSourceStream.h"
+#include "core/RawDataSourceStream.h"
+#include "core/SourceStream.h"
+#include "core/TrelixNotification.h"
+#include "core/VideoSourceStream.h"
+#include "directshow/DSAudioOrVideoStream.h"
+#include "vfw/VfWAudioOrVideoStream.h"

@@ -1,0 +1,8 @@
+#include "TrelixNotification.h"
+
+TrelixNotification::TrelixNotification()
+    : stream(nullptr)
+{
+}
+
+TrelixNotification::~TrelixNotification() = default;

@@ -1,0 +1,72 @@
+#include "VideoSourceStream.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// 100-ns units per frame, nearest with halves up. A rate that is not positive
+// (possible with a damaged stream header) gives 0 instead of an undefined cast.
+REFERENCE_TIME framePeriod(double framesPerSecond)
+{
+    double period = 10000000.0 / framesPerSecond;
+    if (!(framesPerSecond > 0) || !(period < 9.2e18))
+        return 0;
+    auto whole = static_cast<REFERENCE_TIME>(period);
+    if (period - static_cast<double>(whole) >= 0.5)
+        whole += 1;
+    return whole;
+}
+
+DWORD bitRate(const BITMAPINFOHEADER& header, double framesPerSecond)
+{
+    double rowBits = static_cast<double>((static_cast<LONGLONG>(header.biBitCount) * header.biWidth + 31) & ~31LL);
+    double bits = rowBits * header.biHeight * framesPerSecond;
+    if (!(bits > 0))
+        return 0;
+    return bits >= 4294967295.0 ? 0xFFFFFFFF : static_cast<DWORD>(bits);
+}
+
+} // namespace
+
+VideoSourceStream::VideoSourceStream()
+    : framesPerSecond(0), bitmapHeader()
+{
+}
+
+VideoSourceStream::~VideoSourceStream() = default;
+
+bool VideoSourceStream::isRawData()
+{
+    return false;
+}
+
+VIDEOINFOHEADER* VideoSourceStream::videoInfo(VIDEOINFOHEADER& info)
+{
+    if (unusable) {
+        lastError = 1;
+        return nullptr;
+    }
+    std::memset(&info, 0, sizeof(info));
+    info.bmiHeader = bitmapHeader;
+    info.AvgTimePerFrame = framePeriod(framesPerSecond);
+    info.dwBitRate = bitRate(bitmapHeader, framesPerSecond);
+    lastError = 0;
+    return &info;
+}
+
+double VideoSourceStream::frameRate()
+{
+    if (unusable) {
+        lastError = 1;
+        return -1.0;
+    }
+    lastError = 0;
+    return framesPerSecond;
+}
+
+BITMAPINFOHEADER* VideoSourceStream::format()
+{
+    lastError = unusable ? 1 : 0;
+    return &bitmapHeader;
+}
