@@ -1,5 +1,8 @@
 #include "AudioSourceStream.h"
 
+#include "../vfw/VfWAudioSourceStream.h"
+#include "BackendChoice.h"
+
 AudioSourceStream::AudioSourceStream()
     : waveFormat()
 {
@@ -21,4 +24,20 @@ WAVEFORMATEX* AudioSourceStream::format()
 {
     lastError = unusable ? 1 : 0;
     return &waveFormat;
+}
+
+// There is no DirectShow audio source in this build: the DirectShow branch
+// gives no object.
+AudioSourceStream* AudioSourceStream::open(char* fileName, bool useDirectShow, int streamIndex, TrelixNotification* n)
+{
+    if (useDirectShow)
+        return nullptr;
+    return VfWAudioSourceStream::open(fileName, streamIndex, n);
+}
+
+AudioSourceStream* AudioSourceStream::open(char* fileName, int streamIndex, TrelixNotification* n)
+{
+    return openAutomatically<AudioSourceStream>(
+        [&] { return open(fileName, false, streamIndex, n); },
+        [&] { return open(fileName, true, streamIndex, n); });
 }

@@ -1,5 +1,8 @@
 #include "SourceStream.h"
 
+#include "AudioSourceStream.h"
+#include "VideoSourceStream.h"
+
 #include "TrelixNotification.h"
 
 SourceStream::SourceStream()
@@ -29,4 +32,18 @@ TrelixNotification* SourceStream::notify(TrelixNotification* n)
 TrelixNotification* SourceStream::notify()
 {
     return notification;
+}
+
+SourceStream* SourceStream::open(char* fileName, bool video, bool useDirectShow, int streamIndex, TrelixNotification* n)
+{
+    if (video)
+        return VideoSourceStream::open(fileName, useDirectShow, streamIndex, n);
+    return AudioSourceStream::open(fileName, useDirectShow, streamIndex, n);
+}
+
+SourceStream* SourceStream::open(char* fileName, bool video, int streamIndex, TrelixNotification* n)
+{
+    if (video)
+        return VideoSourceStream::open(fileName, streamIndex, n);
+    return AudioSourceStream::open(fileName, streamIndex, n);
 }

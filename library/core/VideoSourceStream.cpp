@@ -1,5 +1,8 @@
 #include "VideoSourceStream.h"
 
+#include "../vfw/VfWVideoSourceStream.h"
+#include "BackendChoice.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -69,4 +72,20 @@ BITMAPINFOHEADER* VideoSourceStream::format()
 {
     lastError = unusable ? 1 : 0;
     return &bitmapHeader;
+}
+
+// There is no DirectShow video source in this build: the DirectShow branch
+// gives no object.
+VideoSourceStream* VideoSourceStream::open(char* fileName, bool useDirectShow, int streamIndex, TrelixNotification* n)
+{
+    if (useDirectShow)
+        return nullptr;
+    return VfWVideoSourceStream::open(fileName, streamIndex, n);
+}
+
+VideoSourceStream* VideoSourceStream::open(char* fileName, int streamIndex, TrelixNotification* n)
+{
+    return openAutomatically<VideoSourceStream>(
+        [&] { return open(fileName, false, streamIndex, n); },
+        [&] { return open(fileName, true, streamIndex, n); });
 }

@@ -1,0 +1,250 @@
+#include "VfWAudioSourceStream.h"
+
+#include <climits>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr long kNoCache = 0x7FFFFFFF;
+
+const WAVEFORMATEX& waveFormatOf(const std::unique_ptr<BYTE[]>& block)
+{
+    return *reinterpret_cast<const WAVEFORMATEX*>(block.get());
+}
+
+} // namespace
+
+VfWAudioSourceStream::VfWAudioSourceStream()
+    : outputCapacity(0), conversion(nullptr), conversionHeader(), sourceLength(0),
+      decodedFirst(kNoCache), decodedLast(0), nextBlock(0), position(0), started(false)
+{
+}
+
+VfWAudioSourceStream::~VfWAudioSourceStream()
+{
+    if (conversionHeader.cbStruct)
+        acmStreamUnprepareHeader(conversion, &conversionHeader, 0);
+    if (conversion)
+        acmStreamClose(conversion, 0);
+}
+
+VfWAudioSourceStream* VfWAudioSourceStream::open(char* fileName, int streamIndex, TrelixNotification* n)
+{
+    auto* source = new (std::nothrow) VfWAudioSourceStream();
+    if (!source)
+        return nullptr;
+    source->attach(n);
+    source->lastError = source->openAudio(fileName, streamIndex);
+    return source;
+}
+
+int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
+{
+    if (int code = openStream(fileName, streamtypeAUDIO, streamIndex))
+        return code;
+    LONG size;
+    // Stored PCM formats are often 16 bytes; the rest of the 18 reads as zero.
+    if (int code = readFormat(sourceFormat, size, sizeof(WAVEFORMATEX)))
+        return code;
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    if (size < static_cast<LONG>(sizeof(WAVEFORMAT)) || source.nBlockAlign == 0 || source.nSamplesPerSec == 0)
+        return 5;
+
+    if (source.wFormatTag == WAVE_FORMAT_PCM) {
+        std::memcpy(&waveFormat, &source, sizeof(WAVEFORMATEX));
+        waveFormat.cbSize = 0;
+        length = AVIStreamLength(stream);
+        if (length == -1)
+            return 6;
+    } else if (int code = openDecoder()) {
+        return code;
+    }
+    unusable = false;
+    outputCapacity = 0;
+    decodedFirst = kNoCache;
+    return 0;
+}
+
+int VfWAudioSourceStream::openDecoder()
+{
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    waveFormat = WAVEFORMATEX();
+    waveFormat.wFormatTag = WAVE_FORMAT_PCM;
+    waveFormat.nChannels = source.nChannels;
+    if (acmFormatSuggest(nullptr, const_cast<WAVEFORMATEX*>(&source), &waveFormat, sizeof(WAVEFORMATEX),
+                         ACM_FORMATSUGGESTF_WFORMATTAG | ACM_FORMATSUGGESTF_NCHANNELS))
+        return 12;
+    if (waveFormat.nBlockAlign == 0 || waveFormat.nSamplesPerSec == 0)
+        return 12;
+    waveFormat.cbSize = 0;
+    if (acmStreamOpen(&conversion, nullptr, const_cast<WAVEFORMATEX*>(&source), &waveFormat, nullptr, 0, 0,
+                      ACM_STREAMOPENF_NONREALTIME)) {
+        conversion = nullptr;
+        return 13;
+    }
+    DWORD decodedSize = 0;
+    if (acmStreamSize(conversion, source.nBlockAlign, &decodedSize, ACM_STREAMSIZEF_SOURCE) || decodedSize == 0)
+        return 13;
+    decodedBuffer.reset(new (std::nothrow) BYTE[decodedSize]);
+    sourceBlock.reset(new (std::nothrow) BYTE[source.nBlockAlign]);
+    if (!decodedBuffer || !sourceBlock)
+        return 2;
+
+    conversionHeader = ACMSTREAMHEADER();
+    conversionHeader.cbStruct = sizeof(ACMSTREAMHEADER);
+    conversionHeader.pbSrc = sourceBlock.get();
+    conversionHeader.cbSrcLength = source.nBlockAlign;
+    conversionHeader.pbDst = decodedBuffer.get();
+    conversionHeader.cbDstLength = decodedSize;
+    if (acmStreamPrepareHeader(conversion, &conversionHeader, 0)) {
+        conversionHeader.cbStruct = 0;
+        return 13;
+    }
+
+    sourceLength = AVIStreamLength(stream);
+    LONG end = AVIStreamSampleToTime(stream, sourceLength);
+    if (sourceLength == -1 || end == -1)
+        return 6;
+    if (end > 1)
+        end -= 1;
+    length = MulDiv(end, waveFormat.nSamplesPerSec, 1000);
+    return 0;
+}
+
+double VfWAudioSourceStream::StreamSampleToTime(long& sample)
+{
+    if (!conversion)
+        return VfWSourceStream::StreamSampleToTime(sample);
+    if (unusable) {
+        lastError = 1;
+        return -1.0;
+    }
+    return sample * 1000.0 / waveFormat.nSamplesPerSec;
+}
+
+long VfWAudioSourceStream::StreamTimeToSample(double& milliseconds)
+{
+    if (!conversion)
+        return VfWSourceStream::StreamTimeToSample(milliseconds);
+    if (unusable) {
+        lastError = 1;
+        return -1;
+    }
+    double sample = waveFormat.nSamplesPerSec * milliseconds * 0.001;
+    if (!(sample > LONG_MIN && sample < LONG_MAX))
+        return -1;
+    return static_cast<long>(sample);
+}
+
+unsigned char* VfWAudioSourceStream::getSamples(long first, long last)
+{
+    if (unusable) {
+        lastError = 1;
+        return nullptr;
+    }
+    if (first < 0 || last >= length || first > last) {
+        lastError = 8;
+        return nullptr;
+    }
+    if (!reserveOutput(last - first + 1)) {
+        lastError = 2;
+        return nullptr;
+    }
+    if (first < decodedFirst || first > decodedLast + 1) {
+        if (int code = seek(first)) {
+            lastError = code;
+            return nullptr;
+        }
+    } else {
+        position = first;
+    }
+    BYTE* out = outputBuffer.get();
+    while (position <= last) {
+        if (int code = produceFrame(out)) {
+            lastError = code;
+            return nullptr;
+        }
+        if (position >= first)
+            out += waveFormat.nBlockAlign;
+        position += 1;
+    }
+    lastError = 0;
+    return outputBuffer.get();
+}
+
+// The buffer only grows; a smaller request reuses it.
+bool VfWAudioSourceStream::reserveOutput(long frames)
+{
+    if (outputBuffer && outputCapacity >= frames)
+        return true;
+    outputBuffer.reset(new (std::nothrow) BYTE[static_cast<size_t>(frames) * waveFormat.nBlockAlign]);
+    outputCapacity = outputBuffer ? frames : 0;
+    return outputBuffer != nullptr;
+}
+
+int VfWAudioSourceStream::seek(long first)
+{
+    LONG found = -1;
+    if (!conversion) {
+        found = AVIStreamFindSample(stream, first, FIND_PREV | FIND_ANY);
+    } else {
+        LONG rate = waveFormat.nSamplesPerSec;
+        LONG block = AVIStreamTimeToSample(stream, MulDiv(first, 1000, rate));
+        if (block != -1)
+            block = AVIStreamFindSample(stream, block, FIND_PREV | FIND_ANY);
+        if (block != -1) {
+            nextBlock = block;
+            found = MulDiv(AVIStreamSampleToTime(stream, block), rate, 1000);
+        }
+    }
+    if (found == -1)
+        return 14;
+    position = found;
+    decodedLast = position - 1;
+    started = false;
+    return 0;
+}
+
+// Writes the frame at `position` to `out`.
+int VfWAudioSourceStream::produceFrame(BYTE* out)
+{
+    const WORD frameSize = waveFormat.nBlockAlign;
+    if (!conversion)
+        return AVIStreamRead(stream, position, 1, out, frameSize, nullptr, nullptr) == AVIERR_OK ? 0 : 15;
+    while (position > decodedLast) {
+        if (nextBlock >= sourceLength) {
+            std::memset(out, 0, frameSize);
+            return 0;
+        }
+        bool decoded = false;
+        if (int code = decodeNextBlock(decoded))
+            return code;
+        if (decoded)
+            break;
+    }
+    size_t offset = static_cast<size_t>(position - decodedFirst) * frameSize;
+    if (position < decodedFirst || offset + frameSize > conversionHeader.cbDstLengthUsed)
+        return 11;
+    std::memcpy(out, decodedBuffer.get() + offset, frameSize);
+    return 0;
+}
+
+int VfWAudioSourceStream::decodeNextBlock(bool& decoded)
+{
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    if (AVIStreamRead(stream, nextBlock, 1, sourceBlock.get(), source.nBlockAlign, nullptr, nullptr) != AVIERR_OK)
+        return 15;
+    nextBlock += 1;
+    DWORD flags = ACM_STREAMCONVERTF_BLOCKALIGN | (started ? 0 : ACM_STREAMCONVERTF_START);
+    if (acmStreamConvert(conversion, &conversionHeader, flags))
+        return 11;
+    started = true;
+    DWORD frames = conversionHeader.cbDstLengthUsed / waveFormat.nBlockAlign;
+    if (frames == 0)
+        return 0;
+    decodedFirst = decodedLast + 1;
+    decodedLast += frames;
+    decoded = true;
+    return 0;
+}

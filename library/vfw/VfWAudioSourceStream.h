@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+
+#include "../core/AudioSourceStream.h"
+#include "VfWSourceStream.h"
+
+#include <msacm.h>
+
+// PCM sample frames of an AVI audio stream. A PCM stream is read as stored;
+// any other format is decoded through ACM one source block at a time, with the
+// last decoded block kept so that consecutive requests never seek.
+class TRELIX_API VfWAudioSourceStream : public AudioSourceStream, public VfWSourceStream {
+public:
+    ~VfWAudioSourceStream() override;
+    unsigned char* getSamples(long first, long last) override;
+    double StreamSampleToTime(long& sample) override;
+    long StreamTimeToSample(double& milliseconds) override;
+
+    static VfWAudioSourceStream* open(char* fileName, int streamIndex, TrelixNotification* n);
+
+private:
+    VfWAudioSourceStream();
+    int openAudio(char* fileName, int streamIndex);
+    int openDecoder();
+    bool reserveOutput(long frames);
+    int seek(long first);
+    int produceFrame(BYTE* out);
+    int decodeNextBlock(bool& decoded);
+
+    std::unique_ptr<BYTE[]> sourceFormat;
+    std::unique_ptr<BYTE[]> sourceBlock;
+    std::unique_ptr<BYTE[]> decodedBuffer;
+    std::unique_ptr<BYTE[]> outputBuffer;
+    long outputCapacity;
+    HACMSTREAM conversion;
+    ACMSTREAMHEADER conversionHeader;
+    long sourceLength;
+    long decodedFirst;
+    long decodedLast;
+    long nextBlock;
+    long position;
+    bool started;
+};

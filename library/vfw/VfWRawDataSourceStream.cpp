@@ -1,0 +1,230 @@
+#include "VfWRawDataSourceStream.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <uuids.h>
+
+#include "../directshow/MediaType.h"
+#include "../probe/MediaContainer.h"
+
+namespace {
+
+// Subtype of an uncompressed layout, or GUID_NULL when it has none. 16-bit
+// BI_RGB stores no masks: Windows reads it as 5-5-5.
+GUID uncompressedSubtype(const BITMAPINFOHEADER& header, const BYTE* stored, LONG storedSize)
+{
+    switch (header.biBitCount) {
+    case 1: return MEDIASUBTYPE_RGB1;
+    case 4: return MEDIASUBTYPE_RGB4;
+    case 8: return MEDIASUBTYPE_RGB8;
+    case 24: return MEDIASUBTYPE_RGB24;
+    case 32: return MEDIASUBTYPE_RGB32;
+    case 16:
+        break;
+    default:
+        return GUID_NULL;
+    }
+    if (header.biCompression == BI_RGB)
+        return MEDIASUBTYPE_RGB555;
+    LONG greenOffset = static_cast<LONG>(header.biSize) + 4;
+    if (header.biSize < sizeof(BITMAPINFOHEADER) || greenOffset + 4 > storedSize)
+        return GUID_NULL;
+    DWORD green;
+    std::memcpy(&green, stored + greenOffset, sizeof(green));
+    if (green == 0x3E0)
+        return MEDIASUBTYPE_RGB555;
+    if (green == 0x7E0)
+        return MEDIASUBTYPE_RGB565;
+    return GUID_NULL;
+}
+
+DWORD rowBits(const BITMAPINFOHEADER& header)
+{
+    return (static_cast<DWORD>(header.biWidth) * header.biBitCount + 31) & ~31u;
+}
+
+} // namespace
+
+VfWRawDataSourceStream::VfWRawDataSourceStream()
+    : readBufferSize(0)
+{
+}
+
+VfWRawDataSourceStream::~VfWRawDataSourceStream() = default;
+
+VfWRawDataSourceStream* VfWRawDataSourceStream::open(char* fileName, bool video, int streamIndex, TrelixNotification* n)
+{
+    auto* source = new (std::nothrow) VfWRawDataSourceStream();
+    if (!source)
+        return nullptr;
+    source->attach(n);
+    source->lastError = source->openRaw(fileName, video, streamIndex);
+    if (source->lastError == 0) {
+        source->unusable = false;
+        source->_firstKeySample = source->findFirstKeySample();
+    }
+    return source;
+}
+
+int VfWRawDataSourceStream::openRaw(char* fileName, bool video, int streamIndex)
+{
+    if (int code = openStream(fileName, video ? streamtypeVIDEO : streamtypeAUDIO, streamIndex))
+        return code;
+    AVISTREAMINFOA info;
+    if (AVIStreamInfoA(stream, &info, sizeof(info)) != AVIERR_OK)
+        return 4;
+    std::unique_ptr<BYTE[]> stored;
+    LONG storedSize;
+    if (int code = readFormat(stored, storedSize, 0))
+        return code;
+    length = AVIStreamLength(stream);
+    if (length == -1)
+        return 6;
+    int code = video ? buildVideoType(stored.get(), storedSize, info) : buildAudioType(stored.get(), storedSize);
+    if (code)
+        return code;
+    readBuffer.reset(new (std::nothrow) BYTE[info.dwSuggestedBufferSize]);
+    if (!readBuffer) {
+        FreeMediaType(mediaType);
+        return 2;
+    }
+    readBufferSize = static_cast<LONG>(info.dwSuggestedBufferSize);
+    return 0;
+}
+
+int VfWRawDataSourceStream::buildVideoType(const BYTE* stored, LONG storedSize, const AVISTREAMINFOA& info)
+{
+    if (storedSize < static_cast<LONG>(sizeof(BITMAPINFOHEADER)))
+        return 5;
+    const auto& header = *reinterpret_cast<const BITMAPINFOHEADER*>(stored);
+    bool uncompressed = header.biCompression == BI_RGB || header.biCompression == BI_BITFIELDS;
+    GUID subtype = uncompressed ? uncompressedSubtype(header, stored, storedSize) : FourCCSubtype(header.biCompression);
+    if (IsEqualGUID(subtype, GUID_NULL))
+        return 16;
+
+    mediaType = AM_MEDIA_TYPE();
+    mediaType.majortype = MEDIATYPE_Video;
+    mediaType.subtype = subtype;
+    mediaType.bFixedSizeSamples = uncompressed;
+    mediaType.bTemporalCompression = !uncompressed;
+    mediaType.lSampleSize = uncompressed ? rowBits(header) / 8 * std::labs(header.biHeight) : header.biSizeImage;
+    mediaType.formattype = FORMAT_VideoInfo;
+
+    const ULONG headSize = offsetof(VIDEOINFOHEADER, bmiHeader);
+    auto* format = static_cast<BYTE*>(CoTaskMemAlloc(headSize + storedSize));
+    if (!format)
+        return 2;
+    mediaType.pbFormat = format;
+    mediaType.cbFormat = headSize + storedSize;
+    std::memset(format, 0, headSize);
+    std::memcpy(format + headSize, stored, storedSize);
+
+    auto* head = reinterpret_cast<VIDEOINFOHEADER*>(format);
+    // Unsigned 32-bit arithmetic, as stored headers have always been read.
+    DWORD rate = info.dwRate, scale = info.dwScale;
+    DWORD bits = header.biCompression == BI_RGB ? rowBits(header) * static_cast<DWORD>(header.biHeight)
+                                                : header.biSizeImage * 8;
+    head->dwBitRate = scale ? bits * rate / scale : 0;
+    head->AvgTimePerFrame = rate ? static_cast<LONGLONG>(scale) * 10000000LL / rate : 0;
+    return 0;
+}
+
+int VfWRawDataSourceStream::buildAudioType(const BYTE* stored, LONG storedSize)
+{
+    // A stored PCM format may be 16 bytes: complete it to a WAVEFORMATEX.
+    if (storedSize < static_cast<LONG>(sizeof(WAVEFORMAT)))
+        return 5;
+    size_t size = storedSize < static_cast<LONG>(sizeof(WAVEFORMATEX)) ? sizeof(WAVEFORMATEX) : storedSize;
+    std::unique_ptr<BYTE[]> format(new (std::nothrow) BYTE[size]());
+    if (!format)
+        return 2;
+    std::memcpy(format.get(), stored, storedSize);
+    HRESULT hr = CreateAudioMediaType(reinterpret_cast<WAVEFORMATEX*>(format.get()), size, &mediaType, TRUE);
+    if (hr == E_OUTOFMEMORY)
+        return 2;
+    return FAILED(hr) ? 16 : 0;
+}
+
+// The first key sample that holds data; code 15 or 19 and -1 when there is none.
+long VfWRawDataSourceStream::findFirstKeySample()
+{
+    LONG s = 0;
+    if (AVIStreamFindSample(stream, 0, FIND_PREV | FIND_KEY) != 0)
+        s = AVIStreamFindSample(stream, 1, FIND_NEXT | FIND_KEY);
+    for (;;) {
+        LONG bytes = 0;
+        if (AVIStreamRead(stream, s, 1, nullptr, 0, &bytes, nullptr) != AVIERR_OK) {
+            lastError = 15;
+            return -1;
+        }
+        if (bytes != 0)
+            return s;
+        s = AVIStreamFindSample(stream, s + 1, FIND_NEXT | FIND_KEY);
+        if (s == -1) {
+            lastError = 19;
+            return -1;
+        }
+    }
+}
+
+unsigned char* VfWRawDataSourceStream::getData(long& sample, long& samplesRead, long& bytesRead, bool& key)
+{
+    if (unusable) {
+        lastError = 1;
+        return nullptr;
+    }
+    if (sample < 0 || sample >= length) {
+        lastError = 8;
+        return nullptr;
+    }
+    if (sample < _firstKeySample) {
+        lastError = 20;
+        return nullptr;
+    }
+    LONG s = findDataSample(sample, key);
+    if (s == -1)
+        return nullptr;
+    LONG bytes = 0, samples = 0;
+    if (AVIStreamRead(stream, s, AVISTREAMREAD_CONVENIENT, readBuffer.get(), readBufferSize, &bytes, &samples) != AVIERR_OK
+        || bytes < 0 || bytes > readBufferSize) {
+        lastError = 15;
+        return nullptr;
+    }
+    bytesRead = bytes;
+    samplesRead = samples;
+    sample = s;
+    key = AVIStreamFindSample(stream, s, FIND_PREV | FIND_KEY) == s;
+    return readBuffer.get();
+}
+
+// The sample getData reads for `sample`; sets the code, -1 when there is none.
+long VfWRawDataSourceStream::findDataSample(long sample, bool key)
+{
+    if (key) {
+        LONG s = AVIStreamFindSample(stream, sample, FIND_PREV | FIND_KEY);
+        lastError = s == -1 ? 18 : 0;
+        return s;
+    }
+    LONG s = AVIStreamFindSample(stream, sample, FIND_PREV | FIND_ANY);
+    if (s != -1) {
+        lastError = 0;
+        return s;
+    }
+    s = AVIStreamFindSample(stream, sample + 1, FIND_NEXT | FIND_ANY);
+    lastError = s == -1 ? 10 : 9;
+    return s;
+}
+
+VIDEOINFOHEADER* VfWRawDataSourceStream::videoInfo(VIDEOINFOHEADER& info)
+{
+    if (unusable) {
+        lastError = 1;
+        return nullptr;
+    }
+    if (!MediaContainer::isVideo(mediaType) || mediaType.cbFormat < sizeof(VIDEOINFOHEADER))
+        return nullptr;
+    std::memcpy(&info, mediaType.pbFormat, sizeof(VIDEOINFOHEADER));
+    lastError = 0;
+    return &info;
+}

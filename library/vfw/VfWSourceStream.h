@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+
+#include <windows.h>
+#include <vfw.h>
+
+#include "../core/SourceStream.h"
+#include "VfWAudioOrVideoStream.h"
+
+// Base of the three AVIFile sources: owns the open stream and answers the
+// time conversions and the duration.
+class TRELIX_API VfWSourceStream : public VfWAudioOrVideoStream, public virtual SourceStream {
+public:
+    ~VfWSourceStream() override;
+    // The VfW sources have no settings: nothing to show.
+    void configure(void* parentWindow) override;
+    double StreamSampleToTime(long& sample) override;
+    long StreamTimeToSample(double& milliseconds) override;
+    double msDuration() override;
+
+protected:
+    VfWSourceStream();
+
+    void attach(TrelixNotification* n);
+    // Opens occurrence `streamIndex` of the streams of `type`: 0 or code 3.
+    int openStream(char* fileName, DWORD type, int streamIndex);
+    // The stored format at the stream's start, at least `minimumSize` bytes
+    // (zero-filled past what is stored): 0, or code 2 or 5.
+    int readFormat(std::unique_ptr<BYTE[]>& format, LONG& size, LONG minimumSize);
+
+    PAVISTREAM stream;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "../core/VideoSourceStream.h"
+#include "VfWSourceStream.h"
+
+// Decoded video of an AVI stream through AVIFile's frame extraction, which
+// finds the installed decompressor.
+class TRELIX_API VfWVideoSourceStream : public VideoSourceStream, public VfWSourceStream {
+public:
+    ~VfWVideoSourceStream() override;
+    long findFrame(long frame) override;
+    unsigned char* getFrameBits(long& frame) override;
+
+    static VfWVideoSourceStream* open(char* fileName, int streamIndex, TrelixNotification* n);
+
+private:
+    VfWVideoSourceStream();
+    int openVideo(char* fileName, int streamIndex);
+
+    PGETFRAME getFrame;
+};
