@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "MediaWriter.h"
+#include "TestCodec.h"
+#include "Trelix.h"
+
+using namespace MediaWriter;
+
+namespace {
+
+std::unique_ptr<VfWVideoSourceStream> openVideo(const std::string& path, int index = 0)
+{
+    return std::unique_ptr<VfWVideoSourceStream>(
+        VfWVideoSourceStream::open(const_cast<char*>(path.c_str()), index, nullptr));
+}
+
+void expectFrame(VfWVideoSourceStream& video, long frame, long expectedFrame, int expectedCode, int picture)
+{
+    SCOPED_TRACE(frame);
+    long f = frame;
+    unsigned char* bits = video.getFrameBits(f);
+    ASSERT_NE(bits, nullptr);
+    EXPECT_EQ(f, expectedFrame);
+    EXPECT_EQ(video.lastError, expectedCode);
+    const BITMAPINFOHEADER* header = video.format();
+    std::vector<BYTE> expected = framePixels(header->biWidth, header->biHeight, picture);
+    ASSERT_EQ(header->biSizeImage, expected.size());
+    EXPECT_EQ(std::memcmp(bits, expected.data(), expected.size()), 0);
+}
+
+class VfWVideoSource : public testing::Test {
+protected:
+    TempFolder folder;
+};
+
+TEST_F(VfWVideoSource, OpensAndDescribesTheStream)
+{
+    std::string path = folder.path("rgb.avi");
+    VideoSpec spec;
+    spec.width = 21;
+    spec.height = 10;
+    spec.frames = "KKKKKK";
+    ASSERT_TRUE(writeAvi(path, {spec}));
+
+    auto video = openVideo(path);
+    ASSERT_TRUE(video);
+    ASSERT_EQ(video->lastError, 0);
+    EXPECT_FALSE(video->usesDirectShow());
+    EXPECT_EQ(video->duration(), 6);
+    EXPECT_EQ(video->frameRate(), 25.0);
+    const BITMAPINFOHEADER* header = video->format();
+    EXPECT_EQ(header->biWidth, 21);
+    EXPECT_EQ(header->biHeight, 10);
+    EXPECT_EQ(header->biBitCount, 24);
+    EXPECT_EQ(header->biCompression, static_cast<DWORD>(BI_RGB));
+    EXPECT_EQ(header->biSizeImage, 64u * 10);
+    EXPECT_EQ(video->msDuration(), 240.0);
+    long sample = 3;
+    EXPECT_EQ(video->StreamSampleToTime(sample), 120.0);
+    EXPECT_EQ(video->lastError, 0);
+    VIDEOINFOHEADER info;
+    ASSERT_NE(video->videoInfo(info), nullptr);
+    EXPECT_EQ(info.AvgTimePerFrame, 400000);
+
+    // configure does nothing and leaves the code alone.
+    video->lastError = 9;
+    video->configure(nullptr);
+    EXPECT_EQ(video->lastError, 9);
+}
+
+TEST_F(VfWVideoSource, DeliversThePixelsThatWereWritten)
+{
+    std::string path = folder.path("rgb.avi");
+    VideoSpec spec;
+    spec.frames = "KKKK";
+    ASSERT_TRUE(writeAvi(path, {spec}));
+    auto video = openVideo(path);
+    ASSERT_EQ(video->lastError, 0);
+    for (long f : {2L, 0L, 3L, 1L})
+        expectFrame(*video, f, f, 0, f);
+}
+
+TEST_F(VfWVideoSource, DecodesKeyAndDeltaFramesInAnyOrder)
+{
+    ASSERT_TRUE(TestCodec::install());
+    std::string path = folder.path("codec.avi");
+    VideoSpec spec;
+    spec.compression = TestCodec::kFourCC;
+    spec.frames = "KDDKDD";
+    ASSERT_TRUE(writeAvi(path, {spec}));
+    auto video = openVideo(path);
+    ASSERT_EQ(video->lastError, 0);
+    for (long f : {5L, 1L, 4L, 2L, 0L, 3L})
+        expectFrame(*video, f, f, 0, f);
+}
+
+TEST_F(VfWVideoSource, DroppedFramesShowTheFrameBeforeOrTheNextOne)
+{
+    std::string path = folder.path("dropped.avi");
+    VideoSpec spec;
+    spec.frames = "--KK--K-";
+    ASSERT_TRUE(writeAvi(path, {spec}));
+    auto video = openVideo(path);
+    ASSERT_EQ(video->lastError, 0);
+    ASSERT_EQ(video->duration(), 8);
+
+    EXPECT_EQ(video->findFrame(5), 3);
+    EXPECT_EQ(video->lastError, 0);
+    EXPECT_EQ(video->findFrame(7), 6);
+    EXPECT_EQ(video->lastError, 0);
+    EXPECT_EQ(video->findFrame(0), 2);
+    EXPECT_EQ(video->lastError, 9);
+    EXPECT_FALSE(video->lastError_isFatal());
+
+    expectFrame(*video, 4, 3, 0, 3);
+    expectFrame(*video, 1, 2, 9, 2);
+
+    EXPECT_EQ(video->findFrame(8), -1);
+    EXPECT_EQ(video->lastError, 8);
+    EXPECT_EQ(video->findFrame(-1), -1);
+    EXPECT_EQ(video->lastError, 8);
+    long f = 8;
+    EXPECT_EQ(video->getFrameBits(f), nullptr);
+    EXPECT_EQ(f, -1);
+    EXPECT_EQ(video->lastError, 8);
+}
+
+TEST_F(VfWVideoSource, StreamOfOnlyDroppedFramesHasNoFrame)
+{
+    std::string path = folder.path("empty-frames.avi");
+    VideoSpec spec;
+    spec.frames = "---";
+    ASSERT_TRUE(writeAvi(path, {spec}));
+    auto video = openVideo(path);
+    ASSERT_EQ(video->lastError, 0);
+    EXPECT_EQ(video->findFrame(1), -1);
+    EXPECT_EQ(video->lastError, 10);
+}
+
+TEST_F(VfWVideoSource, StreamIndexCountsOnlyVideoStreams)
+{
+    std::string path = folder.path("two.avi");
+    VideoSpec first, second;
+    first.width = 16;
+    second.width = 24;
+    second.frames = "KKKKKKK";
+    WAVEFORMATEX pcm = pcmFormat(8000, 1, 16);
+    ASSERT_TRUE(writeAvi(path, {first, second}, {pcmAudio(pcm, sinePcm(pcm, 100))}));
+
+    auto video = openVideo(path, 1);
+    ASSERT_EQ(video->lastError, 0);
+    EXPECT_EQ(video->format()->biWidth, 24);
+    EXPECT_EQ(video->duration(), 7);
+    expectFrame(*video, 6, 6, 0, 6);
+
+    auto missing = openVideo(path, 2);
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->lastError, 3);
+}
+
+TEST_F(VfWVideoSource, FrameRatesAndTimeConversions)
+{
+    std::string path = folder.path("ntsc.avi");
+    VideoSpec ntsc;
+    ntsc.rate = 30000;
+    ntsc.scale = 1001;
+    ASSERT_TRUE(writeAvi(path, {ntsc}));
+    auto video = openVideo(path);
+    ASSERT_EQ(video->lastError, 0);
+    EXPECT_DOUBLE_EQ(video->frameRate(), 30000.0 / 1001.0);
+    VIDEOINFOHEADER info;
+    ASSERT_NE(video->videoInfo(info), nullptr);
+    EXPECT_EQ(info.AvgTimePerFrame, 333667);
+
+    // At 2 frames per second, 999 ms is still frame 1 and 1000 ms is frame 2.
+    std::string slowPath = folder.path("slow.avi");
+    VideoSpec slow;
+    slow.rate = 2;
+    slow.frames = "KKKKKK";
+    ASSERT_TRUE(writeAvi(slowPath, {slow}));
+    auto slowVideo = openVideo(slowPath);
+    ASSERT_EQ(slowVideo->lastError, 0);
+    double time = 999.5;
+    EXPECT_EQ(slowVideo->StreamTimeToSample(time), 2);
+    EXPECT_EQ(time, 999.5);
+    time = 999.49;
+    EXPECT_EQ(slowVideo->StreamTimeToSample(time), 1);
+    EXPECT_EQ(slowVideo->lastError, 0);
+
+    std::string fractionalPath = folder.path("fractional.avi");
+    VideoSpec fractional;
+    fractional.rate = 5;
+    fractional.scale = 2;
+    ASSERT_TRUE(writeAvi(fractionalPath, {fractional}));
+    auto fractionalVideo = openVideo(fractionalPath);
+    EXPECT_EQ(fractionalVideo->frameRate(), 2.5);
+    EXPECT_EQ(fractionalVideo->msDuration(), 1600.0);
+}
+
+TEST_F(VfWVideoSource, MissingDecompressorFailsAfterLengthAndFormat)
+{
+    std::string path = folder.path("unknown.avi");
+    VideoSpec spec;
+    spec.compression = mmioFOURCC('Z', 'Z', 'Z', 'Z');
+    spec.bitCount = 16;
+    ASSERT_TRUE(writeAvi(path, {spec}));
+    auto video = openVideo(path);
+    ASSERT_TRUE(video);
+    EXPECT_EQ(video->lastError, 7);
+    EXPECT_TRUE(video->lastError_isFatal());
+    // The header was built before the decompressor was looked for.
+    EXPECT_EQ(video->format()->biWidth, 16);
+    EXPECT_EQ(video->duration(), -1);
+    EXPECT_EQ(video->lastError, 1);
+}
+
+// A file cut inside its headers cannot be opened; one cut inside its data
+// opens (AVIFile rebuilds what it can) but must never read past what exists.
+TEST_F(VfWVideoSource, UntrustedFilesFailWithTheOpenCode)
+{
+    std::string good = folder.path("good.avi");
+    VideoSpec spec;
+    spec.frames = std::string(30, 'K');
+    ASSERT_TRUE(writeAvi(good, {spec}));
+    std::string truncated = folder.path("truncated.avi");
+    std::string cutData = folder.path("cut-data.avi");
+    std::string notAvi = folder.path("text.avi");
+    std::string empty = folder.path("empty.avi");
+    {
+        HANDLE in = CreateFileA(good.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        std::vector<char> bytes(GetFileSize(in, nullptr));
+        DWORD read = 0;
+        ReadFile(in, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+        CloseHandle(in);
+        auto save = [](const std::string& p, const void* data, DWORD size) {
+            HANDLE out = CreateFileA(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            DWORD written = 0;
+            WriteFile(out, data, size, &written, nullptr);
+            CloseHandle(out);
+        };
+        save(truncated, bytes.data(), 100);
+        save(cutData, bytes.data(), read / 2);
+        save(notAvi, "this is not an AVI file at all, just text", 41);
+        save(empty, "", 0);
+    }
+    for (const std::string& path : {truncated, notAvi, empty, folder.path("missing.avi")}) {
+        SCOPED_TRACE(path);
+        auto video = openVideo(path);
+        ASSERT_TRUE(video);
+        EXPECT_EQ(video->lastError, 3);
+        EXPECT_EQ(video->findFrame(0), -1);
+        EXPECT_EQ(video->lastError, 1);
+    }
+
+    auto cut = openVideo(cutData);
+    ASSERT_TRUE(cut);
+    if (cut->lastError == 0) {
+        for (long f = 0; f < cut->duration(); ++f) {
+            long frame = f;
+            if (!cut->getFrameBits(frame)) {
+                EXPECT_TRUE(cut->lastError_isFatal()) << f;
+            }
+        }
+    } else {
+        EXPECT_TRUE(cut->lastError_isFatal());
+    }
+}
+
+} // namespace
