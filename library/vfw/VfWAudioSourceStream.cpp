@@ -17,7 +17,7 @@ const WAVEFORMATEX& waveFormatOf(const std::unique_ptr<BYTE[]>& block)
 
 VfWAudioSourceStream::VfWAudioSourceStream()
     : outputCapacity(0), conversion(nullptr), conversionHeader(), sourceLength(0),
-      decodedFirst(kNoCache), decodedLast(0), nextBlock(0), position(0), started(false)
+      decodedFirst(kNoCache), decodedLast(0), nextBlock(0), position(0), started(false), blockTimesFromFormat(false)
 {
 }
 
@@ -69,6 +69,11 @@ int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
 int VfWAudioSourceStream::openDecoder()
 {
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    AVISTREAMINFOA info;
+    if (AVIStreamInfoA(stream, &info, sizeof(info)) == AVIERR_OK && info.dwScale == 1
+        && info.dwRate == source.nSamplesPerSec && source.nAvgBytesPerSec != 0
+        && source.nAvgBytesPerSec != source.nSamplesPerSec * source.nBlockAlign)
+        blockTimesFromFormat = true;
     waveFormat = WAVEFORMATEX();
     waveFormat.wFormatTag = WAVE_FORMAT_PCM;
     waveFormat.nChannels = source.nChannels;
@@ -103,13 +108,46 @@ int VfWAudioSourceStream::openDecoder()
     }
 
     sourceLength = AVIStreamLength(stream);
-    LONG end = AVIStreamSampleToTime(stream, sourceLength);
+    LONG end = blockToTime(sourceLength);
     if (sourceLength == -1 || end == -1)
         return 6;
     if (end > 1)
         end -= 1;
     length = MulDiv(end, waveFormat.nSamplesPerSec, 1000);
     return 0;
+}
+
+LONG VfWAudioSourceStream::blockToTime(LONG block)
+{
+    if (!blockTimesFromFormat)
+        return AVIStreamSampleToTime(stream, block);
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    if (block < 0)
+        return -1;
+    return static_cast<LONG>(static_cast<LONGLONG>(block) * source.nBlockAlign * 1000 / source.nAvgBytesPerSec);
+}
+
+LONG VfWAudioSourceStream::timeToBlock(LONG milliseconds)
+{
+    if (!blockTimesFromFormat)
+        return AVIStreamTimeToSample(stream, milliseconds);
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    if (milliseconds < 0)
+        return -1;
+    LONGLONG block = static_cast<LONGLONG>(milliseconds) * source.nAvgBytesPerSec / (1000LL * source.nBlockAlign);
+    return static_cast<LONG>(block < sourceLength ? block : sourceLength);
+}
+
+double VfWAudioSourceStream::msDuration()
+{
+    if (!blockTimesFromFormat)
+        return VfWSourceStream::msDuration();
+    if (unusable) {
+        lastError = 1;
+        return -1.0;
+    }
+    lastError = 0;
+    return static_cast<double>(blockToTime(AVIStreamStart(stream) + sourceLength));
 }
 
 double VfWAudioSourceStream::StreamSampleToTime(long& sample)
@@ -190,12 +228,12 @@ int VfWAudioSourceStream::seek(long first)
         found = AVIStreamFindSample(stream, first, FIND_PREV | FIND_ANY);
     } else {
         LONG rate = waveFormat.nSamplesPerSec;
-        LONG block = AVIStreamTimeToSample(stream, MulDiv(first, 1000, rate));
+        LONG block = timeToBlock(MulDiv(first, 1000, rate));
         if (block != -1)
             block = AVIStreamFindSample(stream, block, FIND_PREV | FIND_ANY);
         if (block != -1) {
             nextBlock = block;
-            found = MulDiv(AVIStreamSampleToTime(stream, block), rate, 1000);
+            found = MulDiv(blockToTime(block), rate, 1000);
         }
     }
     if (found == -1)

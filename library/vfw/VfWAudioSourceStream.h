@@ -16,6 +16,7 @@ public:
     unsigned char* getSamples(long first, long last) override;
     double StreamSampleToTime(long& sample) override;
     long StreamTimeToSample(double& milliseconds) override;
+    double msDuration() override;
 
     static VfWAudioSourceStream* open(char* fileName, int streamIndex, TrelixNotification* n);
 
@@ -27,6 +28,8 @@ private:
     int seek(long first);
     int produceFrame(BYTE* out);
     int decodeNextBlock(bool& decoded);
+    LONG blockToTime(LONG block);
+    LONG timeToBlock(LONG milliseconds);
 
     std::unique_ptr<BYTE[]> sourceFormat;
     std::unique_ptr<BYTE[]> sourceBlock;
@@ -41,4 +44,8 @@ private:
     long nextBlock;
     long position;
     bool started;
+    // Wine's AVI reader gives every audio stream the units of its sample rate
+    // while counting compressed streams in blocks; block times then come from
+    // the format's byte rate, as a writer stores them.
+    bool blockTimesFromFormat;
 };
