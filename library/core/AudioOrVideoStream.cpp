@@ -45,6 +45,13 @@ bool AudioOrVideoStream::Error_isFatal(int code)
     return local_ErrorIsFatal(code);
 }
 
+bool AudioOrVideoStream::notOpened()
+{
+    if (unusable)
+        lastError = 1;
+    return unusable;
+}
+
 bool AudioOrVideoStream::resetLastError()
 {
     bool fatal = lastError_isFatal();

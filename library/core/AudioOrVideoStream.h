@@ -23,6 +23,8 @@ public:
 
 protected:
     AudioOrVideoStream();
+    // True, with code 1, while the object has not been opened or created.
+    bool notOpened();
 
     char message[128];
 

@@ -14,10 +14,8 @@ SourceStream::~SourceStream() = default;
 
 long SourceStream::duration()
 {
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return -1;
-    }
     lastError = 0;
     return length;
 }

@@ -46,10 +46,8 @@ bool VideoSourceStream::isRawData()
 
 VIDEOINFOHEADER* VideoSourceStream::videoInfo(VIDEOINFOHEADER& info)
 {
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return nullptr;
-    }
     std::memset(&info, 0, sizeof(info));
     info.bmiHeader = bitmapHeader;
     info.AvgTimePerFrame = framePeriod(framesPerSecond);
@@ -60,10 +58,8 @@ VIDEOINFOHEADER* VideoSourceStream::videoInfo(VIDEOINFOHEADER& info)
 
 double VideoSourceStream::frameRate()
 {
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return -1.0;
-    }
     lastError = 0;
     return framesPerSecond;
 }

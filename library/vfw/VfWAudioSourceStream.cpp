@@ -31,12 +31,8 @@ VfWAudioSourceStream::~VfWAudioSourceStream()
 
 VfWAudioSourceStream* VfWAudioSourceStream::open(char* fileName, int streamIndex, TrelixNotification* n)
 {
-    auto* source = new (std::nothrow) VfWAudioSourceStream();
-    if (!source)
-        return nullptr;
-    source->attach(n);
-    source->lastError = source->openAudio(fileName, streamIndex);
-    return source;
+    return opened(new (std::nothrow) VfWAudioSourceStream(), n,
+                  [&](VfWAudioSourceStream& source) { return source.openAudio(fileName, streamIndex); });
 }
 
 int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
@@ -142,10 +138,8 @@ double VfWAudioSourceStream::msDuration()
 {
     if (!blockTimesFromFormat)
         return VfWSourceStream::msDuration();
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return -1.0;
-    }
     lastError = 0;
     return static_cast<double>(blockToTime(AVIStreamStart(stream) + sourceLength));
 }
@@ -154,10 +148,8 @@ double VfWAudioSourceStream::StreamSampleToTime(long& sample)
 {
     if (!conversion)
         return VfWSourceStream::StreamSampleToTime(sample);
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return -1.0;
-    }
     return sample * 1000.0 / waveFormat.nSamplesPerSec;
 }
 
@@ -165,10 +157,8 @@ long VfWAudioSourceStream::StreamTimeToSample(double& milliseconds)
 {
     if (!conversion)
         return VfWSourceStream::StreamTimeToSample(milliseconds);
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return -1;
-    }
     double sample = waveFormat.nSamplesPerSec * milliseconds * 0.001;
     if (!(sample > LONG_MIN && sample < LONG_MAX))
         return -1;
@@ -177,10 +167,8 @@ long VfWAudioSourceStream::StreamTimeToSample(double& milliseconds)
 
 unsigned char* VfWAudioSourceStream::getSamples(long first, long last)
 {
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return nullptr;
-    }
     if (first < 0 || last >= length || first > last) {
         lastError = 8;
         return nullptr;

@@ -55,16 +55,8 @@ VfWRawDataSourceStream::~VfWRawDataSourceStream() = default;
 
 VfWRawDataSourceStream* VfWRawDataSourceStream::open(char* fileName, bool video, int streamIndex, TrelixNotification* n)
 {
-    auto* source = new (std::nothrow) VfWRawDataSourceStream();
-    if (!source)
-        return nullptr;
-    source->attach(n);
-    source->lastError = source->openRaw(fileName, video, streamIndex);
-    if (source->lastError == 0) {
-        source->unusable = false;
-        source->_firstKeySample = source->findFirstKeySample();
-    }
-    return source;
+    return opened(new (std::nothrow) VfWRawDataSourceStream(), n,
+                  [&](VfWRawDataSourceStream& source) { return source.openRaw(fileName, video, streamIndex); });
 }
 
 int VfWRawDataSourceStream::openRaw(char* fileName, bool video, int streamIndex)
@@ -90,7 +82,11 @@ int VfWRawDataSourceStream::openRaw(char* fileName, bool video, int streamIndex)
         return 2;
     }
     readBufferSize = static_cast<LONG>(info.dwSuggestedBufferSize);
-    return 0;
+    // Usable from here on, even when no key sample can be found.
+    unusable = false;
+    lastError = 0;
+    _firstKeySample = findFirstKeySample();
+    return lastError;
 }
 
 int VfWRawDataSourceStream::buildVideoType(const BYTE* stored, LONG storedSize, const AVISTREAMINFOA& info)
@@ -170,10 +166,8 @@ long VfWRawDataSourceStream::findFirstKeySample()
 
 unsigned char* VfWRawDataSourceStream::getData(long& sample, long& samplesRead, long& bytesRead, bool& key)
 {
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return nullptr;
-    }
     if (sample < 0 || sample >= length) {
         lastError = 8;
         return nullptr;
@@ -218,10 +212,8 @@ long VfWRawDataSourceStream::findDataSample(long sample, bool key)
 
 VIDEOINFOHEADER* VfWRawDataSourceStream::videoInfo(VIDEOINFOHEADER& info)
 {
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return nullptr;
-    }
     if (!MediaContainer::isVideo(mediaType) || mediaType.cbFormat < sizeof(VIDEOINFOHEADER))
         return nullptr;
     std::memcpy(&info, mediaType.pbFormat, sizeof(VIDEOINFOHEADER));

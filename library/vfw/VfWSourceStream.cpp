@@ -58,10 +58,8 @@ int VfWSourceStream::readFormat(std::unique_ptr<BYTE[]>& format, LONG& size, LON
 
 double VfWSourceStream::StreamSampleToTime(long& sample)
 {
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return -1.0;
-    }
     LONG time = AVIStreamSampleToTime(stream, sample);
     lastError = time == -1 ? 17 : 0;
     return static_cast<double>(time);
@@ -69,10 +67,8 @@ double VfWSourceStream::StreamSampleToTime(long& sample)
 
 long VfWSourceStream::StreamTimeToSample(double& milliseconds)
 {
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return -1;
-    }
     // Whole milliseconds, halves up; a time outside the 32-bit range cannot be converted.
     if (!(milliseconds > -2147483648.0 && milliseconds < 2147483647.0)) {
         lastError = 17;
@@ -88,10 +84,8 @@ long VfWSourceStream::StreamTimeToSample(double& milliseconds)
 
 double VfWSourceStream::msDuration()
 {
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return -1.0;
-    }
     auto duration = static_cast<double>(AVIStreamSampleToTime(stream, AVIStreamStart(stream) + AVIStreamLength(stream)));
     lastError = duration < 0 ? 6 : 0;
     return duration;

@@ -22,6 +22,18 @@ public:
 protected:
     VfWSourceStream();
 
+    // Attaches `n` to a newly allocated source and runs `open` on it, which
+    // returns the open's code; null only when the allocation failed.
+    template <typename Source, typename Open>
+    static Source* opened(Source* source, TrelixNotification* n, Open open)
+    {
+        if (!source)
+            return nullptr;
+        source->attach(n);
+        source->lastError = open(*source);
+        return source;
+    }
+
     void attach(TrelixNotification* n);
     // Opens occurrence `streamIndex` of the streams of `type`: 0 or code 3.
     int openStream(char* fileName, DWORD type, int streamIndex);

@@ -16,12 +16,8 @@ VfWVideoSourceStream::~VfWVideoSourceStream()
 
 VfWVideoSourceStream* VfWVideoSourceStream::open(char* fileName, int streamIndex, TrelixNotification* n)
 {
-    auto* source = new (std::nothrow) VfWVideoSourceStream();
-    if (!source)
-        return nullptr;
-    source->attach(n);
-    source->lastError = source->openVideo(fileName, streamIndex);
-    return source;
+    return opened(new (std::nothrow) VfWVideoSourceStream(), n,
+                  [&](VfWVideoSourceStream& source) { return source.openVideo(fileName, streamIndex); });
 }
 
 int VfWVideoSourceStream::openVideo(char* fileName, int streamIndex)
@@ -67,10 +63,8 @@ int VfWVideoSourceStream::openVideo(char* fileName, int streamIndex)
 
 long VfWVideoSourceStream::findFrame(long frame)
 {
-    if (unusable) {
-        lastError = 1;
+    if (notOpened())
         return -1;
-    }
     if (frame < 0 || frame >= length) {
         lastError = 8;
         return -1;
