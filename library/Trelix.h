@@ -6,6 +6,7 @@
 #include "core/RawDataSourceStream.h"
 #include "core/SourceStream.h"
 #include "core/TrelixNotification.h"
+#include "core/TrelixThread.h"
 #include "core/VideoSourceStream.h"
 #include "directshow/DSAudioOrVideoStream.h"
 #include "probe/MediaContainer.h"

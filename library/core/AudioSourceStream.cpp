@@ -2,6 +2,7 @@
 
 #include "../vfw/VfWAudioSourceStream.h"
 #include "BackendChoice.h"
+#include "WaitDialog.h"
 
 AudioSourceStream::AudioSourceStream()
     : waveFormat()
@@ -40,4 +41,16 @@ AudioSourceStream* AudioSourceStream::open(char* fileName, int streamIndex, Trel
     return openAutomatically<AudioSourceStream>(
         [&] { return open(fileName, false, streamIndex, n); },
         [&] { return open(fileName, true, streamIndex, n); });
+}
+
+unsigned char* AudioSourceStream::getSamples(int options, void* parentWindow, long first, long last, char* title)
+{
+    if (notOpened())
+        return nullptr;
+    if (!usesDirectShow())
+        return getSamples(first, last);
+    WaitRequest r;
+    if (!runStreamOperation(r, *this, options, parentWindow, title, WaitGetSamples, first, last))
+        return nullptr;
+    return static_cast<unsigned char*>(r.result.pointer);
 }

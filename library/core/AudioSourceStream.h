@@ -16,6 +16,10 @@ public:
                                    TrelixNotification* n);
     static AudioSourceStream* open(char* fileName, int streamIndex, TrelixNotification* n);
 
+    // Wait-dialog entry point (see SourceStream::open): a dialog only for
+    // DirectShow streams.
+    unsigned char* getSamples(int options, void* parentWindow, long first, long last, char* title);
+
     WAVEFORMATEX* format();
 
 protected:

@@ -2,6 +2,7 @@
 
 #include "../vfw/VfWRawDataSourceStream.h"
 #include "BackendChoice.h"
+#include "WaitDialog.h"
 
 #include "../directshow/MediaType.h"
 
@@ -48,4 +49,19 @@ RawDataSourceStream* RawDataSourceStream::open(char* fileName, bool video, int s
     return openAutomatically<RawDataSourceStream>(
         [&] { return open(fileName, video, false, streamIndex, n); },
         [&] { return open(fileName, video, true, streamIndex, n); });
+}
+
+unsigned char* RawDataSourceStream::getData(int options, void* parentWindow, long& sample, long& samplesRead,
+                                            long& bytesRead, bool& key, char* title)
+{
+    if (notOpened())
+        return nullptr;
+    if (!usesDirectShow())
+        return getData(sample, samplesRead, bytesRead, key);
+    WaitRequest r;
+    if (!runStreamOperation(r, *this, options, parentWindow, title, WaitGetData, reinterpret_cast<LONG_PTR>(&sample),
+                            reinterpret_cast<LONG_PTR>(&samplesRead), reinterpret_cast<LONG_PTR>(&bytesRead),
+                            reinterpret_cast<LONG_PTR>(&key)))
+        return nullptr;
+    return static_cast<unsigned char*>(r.result.pointer);
 }

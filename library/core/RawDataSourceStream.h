@@ -16,6 +16,11 @@ public:
                                      TrelixNotification* n);
     static RawDataSourceStream* open(char* fileName, bool video, int streamIndex, TrelixNotification* n);
 
+    // Wait-dialog entry point (see SourceStream::open): a dialog only for
+    // DirectShow streams.
+    unsigned char* getData(int options, void* parentWindow, long& sample, long& samplesRead, long& bytesRead, bool& key,
+                           char* title);
+
     AM_MEDIA_TYPE* format();
     long firstKeySample();
 

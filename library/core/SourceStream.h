@@ -21,6 +21,12 @@ public:
     static SourceStream* open(char* fileName, bool video, bool useDirectShow, int streamIndex,
                               TrelixNotification* n);
     static SourceStream* open(char* fileName, bool video, int streamIndex, TrelixNotification* n);
+    // Wait-dialog entry points: the operation runs on a worker thread behind a
+    // modal dialog owned by `parentWindow` (options: 1 audio, 2 raw data,
+    // 4 DirectShow, 8 automatic backend, 16 start hidden, 32 titled dialog).
+    static SourceStream* open(int options, void* parentWindow, char* fileName, int streamIndex, char* title);
+    double StreamSampleToTime(int options, void* parentWindow, long& sample, char* title);
+    long StreamTimeToSample(int options, void* parentWindow, double& milliseconds, char* title);
 
     long duration();
     // Attaches `n` (null detaches) and returns the one attached before; neither

@@ -2,6 +2,7 @@
 
 #include "../vfw/VfWVideoSourceStream.h"
 #include "BackendChoice.h"
+#include "WaitDialog.h"
 
 #include <cmath>
 #include <cstring>
@@ -84,4 +85,28 @@ VideoSourceStream* VideoSourceStream::open(char* fileName, int streamIndex, Trel
     return openAutomatically<VideoSourceStream>(
         [&] { return open(fileName, false, streamIndex, n); },
         [&] { return open(fileName, true, streamIndex, n); });
+}
+
+long VideoSourceStream::findFrame(int options, void* parentWindow, long frame, char* title)
+{
+    if (notOpened())
+        return -1;
+    if (!usesDirectShow())
+        return findFrame(frame);
+    WaitRequest r;
+    if (!runStreamOperation(r, *this, options, parentWindow, title, WaitFindFrame, reinterpret_cast<LONG_PTR>(&frame)))
+        return -1;
+    return r.result.number;
+}
+
+unsigned char* VideoSourceStream::getFrameBits(int options, void* parentWindow, long& frame, char* title)
+{
+    if (notOpened())
+        return nullptr;
+    if (!usesDirectShow())
+        return getFrameBits(frame);
+    WaitRequest r;
+    if (!runStreamOperation(r, *this, options, parentWindow, title, WaitGetFrameBits, reinterpret_cast<LONG_PTR>(&frame)))
+        return nullptr;
+    return static_cast<unsigned char*>(r.result.pointer);
 }

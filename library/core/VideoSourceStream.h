@@ -18,6 +18,11 @@ public:
                                    TrelixNotification* n);
     static VideoSourceStream* open(char* fileName, int streamIndex, TrelixNotification* n);
 
+    // Wait-dialog entry points (see SourceStream::open): a dialog only for
+    // DirectShow streams.
+    long findFrame(int options, void* parentWindow, long frame, char* title);
+    unsigned char* getFrameBits(int options, void* parentWindow, long& frame, char* title);
+
     double frameRate();
     BITMAPINFOHEADER* format();
 

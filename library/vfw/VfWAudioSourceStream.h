@@ -12,6 +12,10 @@
 // last decoded block kept so that consecutive requests never seek.
 class TRELIX_API VfWAudioSourceStream : public AudioSourceStream, public VfWSourceStream {
 public:
+    using AudioSourceStream::getSamples;
+    using VfWSourceStream::StreamSampleToTime;
+    using VfWSourceStream::StreamTimeToSample;
+
     ~VfWAudioSourceStream() override;
     unsigned char* getSamples(long first, long last) override;
     double StreamSampleToTime(long& sample) override;

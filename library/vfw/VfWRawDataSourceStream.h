@@ -10,6 +10,8 @@
 // key sample.
 class TRELIX_API VfWRawDataSourceStream : public RawDataSourceStream, public VfWSourceStream {
 public:
+    using RawDataSourceStream::getData;
+
     ~VfWRawDataSourceStream() override;
     unsigned char* getData(long& sample, long& samplesRead, long& bytesRead, bool& key) override;
     VIDEOINFOHEADER* videoInfo(VIDEOINFOHEADER& info) override;

@@ -12,6 +12,9 @@
 // time conversions and the duration.
 class TRELIX_API VfWSourceStream : public VfWAudioOrVideoStream, public virtual SourceStream {
 public:
+    using SourceStream::StreamSampleToTime;
+    using SourceStream::StreamTimeToSample;
+
     ~VfWSourceStream() override;
     // The VfW sources have no settings: nothing to show.
     void configure(void* parentWindow) override;

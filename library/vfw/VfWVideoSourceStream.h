@@ -7,6 +7,9 @@
 // finds the installed decompressor.
 class TRELIX_API VfWVideoSourceStream : public VideoSourceStream, public VfWSourceStream {
 public:
+    using VideoSourceStream::findFrame;
+    using VideoSourceStream::getFrameBits;
+
     ~VfWVideoSourceStream() override;
     long findFrame(long frame) override;
     unsigned char* getFrameBits(long& frame) override;
