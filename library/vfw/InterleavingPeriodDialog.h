@@ -1,0 +1,8 @@
+#pragma once
+
+#include <windows.h>
+
+// Dialog 7: asks for the AVI interleaving period in seconds. `period` (100-ns
+// units) is shown and, on OK, replaced. Returns IDOK, IDCANCEL, 33 when the
+// dialog could not attach its parameter, or -1 when it could not be shown.
+INT_PTR showInterleavingPeriodDialog(HWND parentWindow, LONGLONG& period);
