@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <new>
+#include <utility>
 
 #include "AviHeaderRepair.h"
 #include "InterleavingPeriodDialog.h"
@@ -416,6 +417,8 @@ bool VfWOutputAVIFile::writeOnce(IAVIStream* stream, long& start, unsigned char*
         if (platformEnd >= 0 && platformEnd != start)
             hr = AVIStreamWrite(stream, platformEnd, count, data, bytes, flags, &samples, &written);
     }
+    if (hr == AVIERR_OK && stream == compressedVideoStream)
+        inputConsumed(count, bytes, samples, written);
     if (hr != AVIERR_OK || (samples == 0 && count != 0) || samples < 0 || samples > count || written < 0
         || written > bytes)
         return false;
@@ -424,6 +427,16 @@ bool VfWOutputAVIFile::writeOnce(IAVIStream* stream, long& start, unsigned char*
     count -= samples;
     bytes -= written;
     return true;
+}
+
+// A compressing stream reports the compressed bytes it stored; what counts
+// here is how much of the caller's data it took. Wine's compressing stream
+// also reports the two counts swapped.
+void VfWOutputAVIFile::inputConsumed(long count, long bytes, LONG& samples, LONG& written)
+{
+    if (samples > count && written <= count)
+        std::swap(samples, written);
+    written = count > 0 ? static_cast<LONG>(static_cast<LONGLONG>(bytes) * samples / count) : 0;
 }
 
 bool VfWOutputAVIFile::writeFrame(long first, unsigned char* data, long count, long bytes, bool key)

@@ -52,6 +52,7 @@ private:
     void releaseStreams();
     void restoreInitialParms();
     void forgetVideoCompressor();
+    void inputConsumed(long count, long bytes, LONG& samples, LONG& written);
     bool writeOnce(IAVIStream* stream, long& start, unsigned char*& data, long& count, long& bytes, bool key);
 
     IAVIFile* aviFile;

@@ -1,0 +1,388 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "DialogWatcher.h"
+#include "MediaWriter.h"
+#include "TestCodec.h"
+#include "Trelix.h"
+
+#include <msacm.h>
+#include <uuids.h>
+
+using namespace MediaWriter;
+
+namespace {
+
+VIDEOINFOHEADER rgbVideo(LONG width, LONG height, LONGLONG avgTimePerFrame)
+{
+    VIDEOINFOHEADER info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = imageSize(width, height, 24);
+    info.AvgTimePerFrame = avgTimePerFrame;
+    return info;
+}
+
+using Writer = std::unique_ptr<VfWOutputAVIFile>;
+
+Writer create(const std::string& path, const VIDEOINFOHEADER* video, bool compressVideo, const WAVEFORMATEX* audio,
+              bool compressAudio)
+{
+    return Writer(VfWOutputAVIFile::create(path.c_str(), video, compressVideo, audio, compressAudio));
+}
+
+AVISTREAMINFOA streamInfo(const std::string& path, DWORD type)
+{
+    AVISTREAMINFOA info = {};
+    PAVISTREAM stream = nullptr;
+    if (AVIStreamOpenFromFileA(&stream, path.c_str(), type, 0, OF_READ, nullptr) == AVIERR_OK) {
+        AVIStreamInfoA(stream, &info, sizeof(info));
+        AVIStreamRelease(stream);
+    }
+    return info;
+}
+
+// The IMA ADPCM format ACM suggests for `pcm`.
+std::vector<BYTE> imaFormat(const WAVEFORMATEX& pcm)
+{
+    AudioSpec spec;
+    encodeImaAdpcm(pcm, sinePcm(pcm, 4096), spec);
+    return spec.format;
+}
+
+class VfWWriter : public testing::Test {
+protected:
+    TempFolder folder;
+    std::string path = folder.path("out.avi");
+    VIDEOINFOHEADER video = rgbVideo(16, 8, 400000);
+    WAVEFORMATEX pcm = pcmFormat(8000, 1, 16);
+};
+
+TEST_F(VfWWriter, CreateChecksFormatsAndFile)
+{
+    Writer none = create(path, nullptr, false, nullptr, false);
+    EXPECT_EQ(none->lastError, 202);
+    EXPECT_TRUE(none->lastError_isFatal());
+    EXPECT_EQ(none->nextFrame_number(), -1);
+    EXPECT_EQ(none->lastError, 1);
+
+    VIDEOINFOHEADER rgb16 = rgbVideo(16, 8, 400000);
+    rgb16.bmiHeader.biBitCount = 16;
+    EXPECT_EQ(create(folder.path("a.avi"), &rgb16, true, nullptr, false)->lastError, 203);
+    EXPECT_EQ(create(folder.path("b.avi"), &rgb16, false, nullptr, false)->lastError, 0);
+
+    VIDEOINFOHEADER still = rgbVideo(16, 8, 0);
+    Writer noRate = create(folder.path("c.avi"), &still, false, nullptr, false);
+    EXPECT_EQ(noRate->lastError, 22);
+    EXPECT_TRUE(noRate->close());
+    EXPECT_TRUE(noRate->close());
+
+    Writer badPath = create(folder.path("missing\\folder\\d.avi"), &video, false, nullptr, false);
+    EXPECT_EQ(badPath->lastError, 21);
+    EXPECT_TRUE(badPath->close());
+
+    Writer ok = create(path, &video, false, &pcm, false);
+    EXPECT_EQ(ok->lastError, 0);
+    EXPECT_EQ(ok->videoFormat(), &video);
+    EXPECT_EQ(ok->audioFormat(), &pcm);
+    EXPECT_FALSE(ok->isAutomaticallyInterleaved());
+    EXPECT_FALSE(ok->setAutomaticInterleaving(true));
+    EXPECT_EQ(ok->interleavingPeriod(), 7500000);
+    EXPECT_TRUE(ok->canRun());
+}
+
+TEST_F(VfWWriter, FrameRatesAreStoredAsWholeNumbers)
+{
+    struct Case {
+        LONGLONG avgTimePerFrame;
+        DWORD rate;
+    } cases[] = {{400000, 25}, {333667, 30}, {4000000, 2}};
+    unsigned char frame[384] = {};
+    for (const Case& c : cases) {
+        std::string file = folder.path("rate" + std::to_string(c.rate) + ".avi");
+        VIDEOINFOHEADER info = rgbVideo(16, 8, c.avgTimePerFrame);
+        Writer writer = create(file, &info, false, nullptr, false);
+        ASSERT_TRUE(writer->start());
+        ASSERT_TRUE(writer->writeFrame(0, frame, 1, -1, true));
+        writer->close();
+        AVISTREAMINFOA stored = streamInfo(file, streamtypeVIDEO);
+        EXPECT_EQ(stored.dwRate, c.rate);
+        EXPECT_EQ(stored.dwScale, 1u);
+    }
+}
+
+TEST_F(VfWWriter, UncompressedFramesAreStoredAsWritten)
+{
+    VIDEOINFOHEADER odd = rgbVideo(321, 240, 400000);
+    Writer writer = create(path, &odd, true, nullptr, false);
+    ASSERT_EQ(writer->lastError, 0);
+    EXPECT_TRUE(writer->canSetCompressor(true));
+    EXPECT_FALSE(writer->canRun());
+    EXPECT_FALSE(writer->start());
+    EXPECT_EQ(writer->lastError, 30);
+    ASSERT_TRUE(writer->setCompressor(true, nullptr));
+    EXPECT_TRUE(writer->canRun());
+    EXPECT_FALSE(writer->canSetCompressor(true));
+    EXPECT_FALSE(writer->setCompressor(true, nullptr));
+    EXPECT_EQ(writer->lastError, 204);
+    ASSERT_TRUE(writer->start());
+    EXPECT_EQ(writer->nextFrame_number(), 0);
+
+    std::vector<std::vector<BYTE>> frames;
+    for (int n = 0; n < 3; ++n) {
+        frames.push_back(framePixels(321, 240, n));
+        ASSERT_EQ(frames.back().size(), 231360u);
+        ASSERT_TRUE(writer->writeFrame(n, frames.back().data(), 1, -1, true));
+    }
+    EXPECT_EQ(writer->nextFrame_number(), 3);
+    EXPECT_TRUE(writer->close());
+    EXPECT_EQ(writer->nextFrame_number(), -1);
+    EXPECT_EQ(writer->lastError, 1);
+    EXPECT_FALSE(writer->writeFrame(3, frames[0].data(), 1, -1, true));
+    EXPECT_EQ(writer->lastError, 200);
+
+    std::unique_ptr<RawDataSourceStream> raw(RawDataSourceStream::open(const_cast<char*>(path.c_str()), true, false, 0, nullptr));
+    ASSERT_EQ(raw->lastError, 0);
+    EXPECT_EQ(raw->duration(), 3);
+    for (long n = 0; n < 3; ++n) {
+        long sample = n, samples = 0, bytes = 0;
+        bool key = false;
+        unsigned char* data = raw->getData(sample, samples, bytes, key);
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(bytes, 231360);
+        EXPECT_EQ(std::memcmp(data, frames[n].data(), bytes), 0);
+    }
+}
+
+TEST_F(VfWWriter, BufferedPcmAudioReadsBackWithItsLength)
+{
+    Writer writer = create(path, &video, false, &pcm, false);
+    ASSERT_TRUE(writer->start());
+    // 0.75 s at 8 kHz.
+    std::vector<BYTE> tone = sinePcm(pcm, 20000);
+    std::vector<BYTE> frame(384);
+    for (long s = 0, f = 0; s < 20000; s += 500) {
+        if (s % 2000 == 0) {
+            ASSERT_TRUE(writer->writeFrame(f++, frame.data(), 1, -1, true));
+        }
+        ASSERT_TRUE(writer->bufferedWriteSample(s, tone.data() + s * 2, 500, -1, true));
+    }
+    ASSERT_TRUE(writer->flushAudio());
+    EXPECT_EQ(writer->nextSample_number(), 20000);
+    writer->close();
+
+    std::unique_ptr<AudioSourceStream> audio(AudioSourceStream::open(const_cast<char*>(path.c_str()), false, 0, nullptr));
+    ASSERT_EQ(audio->lastError, 0);
+    EXPECT_EQ(audio->duration(), 20000);
+    unsigned char* data = audio->getSamples(0, 19999);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::memcmp(data, tone.data(), tone.size()), 0);
+    EXPECT_EQ(streamInfo(path, streamtypeAUDIO).dwLength, 20000u);
+}
+
+TEST_F(VfWWriter, AudioCompressedThroughAcm)
+{
+    WAVEFORMATEX source = pcmFormat(22050, 1, 16);
+    std::vector<BYTE> ima = imaFormat(source);
+    ASSERT_FALSE(ima.empty());
+    Writer writer = create(path, nullptr, false, &source, true);
+    AVICOMPRESSOPTIONS options = {};
+    options.fccType = streamtypeAUDIO;
+    options.lpFormat = ima.data();
+    options.cbFormat = static_cast<DWORD>(ima.size());
+    ASSERT_TRUE(writer->canSetCompressor(false));
+    ASSERT_TRUE(writer->setCompressor(false, &options));
+    EXPECT_TRUE(writer->isCompressorSet(false));
+    ASSERT_TRUE(writer->start());
+
+    std::vector<BYTE> tone = sinePcm(source, 22050);
+    // The argument `first` is ignored: the first block is compressed sample 0.
+    for (long s = 0; s < 22050; s += 2205)
+        ASSERT_TRUE(writer->bufferedWriteSample(s + 1000, tone.data() + s * 2, 2205, -1, false));
+    ASSERT_TRUE(writer->flushAudio());
+    long blocks = writer->nextSample_number();
+    EXPECT_GT(blocks, 0);
+    writer->close();
+
+    std::unique_ptr<RawDataSourceStream> raw(RawDataSourceStream::open(const_cast<char*>(path.c_str()), false, false, 0, nullptr));
+    ASSERT_EQ(raw->lastError, 0);
+    GUID imaSubtype = {WAVE_FORMAT_IMA_ADPCM, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    EXPECT_TRUE(IsEqualGUID(raw->format()->subtype, imaSubtype));
+    EXPECT_EQ(raw->firstKeySample(), 0);
+    EXPECT_GE(raw->duration(), blocks);
+
+    std::unique_ptr<AudioSourceStream> audio(AudioSourceStream::open(const_cast<char*>(path.c_str()), false, 0, nullptr));
+    ASSERT_EQ(audio->lastError, 0);
+    long length = audio->duration();
+    ASSERT_GT(length, 20000);
+    unsigned char* data = audio->getSamples(0, 19999);
+    ASSERT_NE(data, nullptr);
+    const auto* decoded = reinterpret_cast<const short*>(data);
+    const auto* original = reinterpret_cast<const short*>(tone.data());
+    double error = 0, signal = 0;
+    for (int i = 0; i < 20000; ++i) {
+        error += std::pow(decoded[i] - original[i], 2);
+        signal += std::pow(original[i], 2);
+    }
+    EXPECT_LT(error / signal, 0.01);
+}
+
+TEST_F(VfWWriter, VideoCompressedThroughTheCodec)
+{
+    ASSERT_TRUE(TestCodec::install());
+    Writer writer = create(path, &video, true, nullptr, false);
+    AVICOMPRESSOPTIONS options = {};
+    options.fccType = ICTYPE_VIDEO;
+    options.fccHandler = TestCodec::kFourCC;
+    options.dwKeyFrameEvery = 3;
+    options.dwFlags = AVICOMPRESSF_KEYFRAMES;
+    writer->configureCompressor(nullptr, true);
+    EXPECT_EQ(writer->lastError, 207);
+    ASSERT_TRUE(writer->setCompressor(true, &options));
+    EXPECT_FALSE(writer->setCompressor(true, &options));
+    EXPECT_EQ(writer->lastError, 205);
+    writer->configureCompressor(nullptr, true);
+    EXPECT_EQ(writer->lastError, 0);
+    EXPECT_EQ(TestCodec::state(), TestCodec::kConfiguredState);
+    ASSERT_TRUE(writer->start()) << writer->lastError;
+    for (int n = 0; n < 6; ++n) {
+        std::vector<BYTE> pixels = framePixels(16, 8, n);
+        ASSERT_TRUE(writer->writeFrame(n, pixels.data(), 1, -1, false)) << n;
+    }
+    writer->close();
+
+    std::unique_ptr<VideoSourceStream> decoded(VideoSourceStream::open(const_cast<char*>(path.c_str()), false, 0, nullptr));
+    ASSERT_EQ(decoded->lastError, 0);
+    ASSERT_EQ(decoded->duration(), 6);
+    for (long n : {5L, 0L, 4L}) {
+        long frame = n;
+        unsigned char* bits = decoded->getFrameBits(frame);
+        ASSERT_NE(bits, nullptr);
+        std::vector<BYTE> expected = framePixels(16, 8, n);
+        EXPECT_EQ(std::memcmp(bits, expected.data(), expected.size()), 0) << n;
+    }
+    std::unique_ptr<RawDataSourceStream> raw(RawDataSourceStream::open(const_cast<char*>(path.c_str()), true, false, 0, nullptr));
+    GUID fourCC = {TestCodec::kFourCC, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    EXPECT_TRUE(IsEqualGUID(raw->format()->subtype, fourCC));
+    long sample = 4, samples = 0, bytes = 0;
+    bool key = true;
+    ASSERT_NE(raw->getData(sample, samples, bytes, key), nullptr);
+    EXPECT_EQ(sample, 3);
+}
+
+TEST_F(VfWWriter, InterleavingPeriodDialog)
+{
+    Writer writer = create(path, &video, false, &pcm, false);
+    std::vector<std::string> messages;
+    const std::string caption = "AVI interleaving period";
+    auto enter = [](const std::string& text) {
+        return [text](HWND dialog) {
+            DialogWatcher::setText(dialog, 101, text);
+            DialogWatcher::click(dialog, IDOK);
+        };
+    };
+    std::string shown;
+    {
+        DialogWatcher::Driver driver(GetCurrentThreadId(), {
+            {caption, [&](HWND dialog) { shown = DialogWatcher::itemText(dialog, 101); enter("0")(dialog); }},
+            {"Trelix library", DialogWatcher::closeMessageBox(messages)},
+            {caption, enter("-1")},
+            {"Trelix library", DialogWatcher::closeMessageBox(messages)},
+            {caption, enter("1.5x")},
+            {"Trelix library", DialogWatcher::closeMessageBox(messages)},
+            {caption, enter("")},
+            {"Trelix library", DialogWatcher::closeMessageBox(messages)},
+            {caption, enter("1.5 ")},
+        });
+        writer->configureAVI(nullptr);
+        EXPECT_TRUE(driver.completed());
+    }
+    EXPECT_EQ(shown, "0.750000");
+    ASSERT_EQ(messages.size(), 4u);
+    for (const std::string& text : messages)
+        EXPECT_EQ(text, "Positive floating point value expected for the interleaving period.");
+    EXPECT_EQ(writer->lastError, 0);
+    EXPECT_EQ(writer->interleavingPeriod(), 15000000);
+
+    {
+        DialogWatcher::Driver driver(GetCurrentThreadId(), {{caption, enter("0.01")}});
+        writer->configureAVI(nullptr);
+        EXPECT_TRUE(driver.completed());
+    }
+    // Never shorter than one frame.
+    EXPECT_EQ(writer->interleavingPeriod(), 400000);
+
+    {
+        DialogWatcher::Driver driver(GetCurrentThreadId(),
+                                     {{caption, [](HWND d) { DialogWatcher::setText(d, 101, "3"); DialogWatcher::click(d, IDCANCEL); }}});
+        writer->configureAVI(nullptr);
+        EXPECT_TRUE(driver.completed());
+    }
+    EXPECT_EQ(writer->interleavingPeriod(), 400000);
+    ASSERT_TRUE(writer->start());
+
+    Writer videoOnly = create(folder.path("v.avi"), &video, false, nullptr, false);
+    videoOnly->configureAVI(nullptr);
+    EXPECT_EQ(videoOnly->lastError, 31);
+}
+
+TEST_F(VfWWriter, CancelledCompressorChoices)
+{
+    Writer writer = create(path, &video, true, &pcm, true);
+    {
+        DialogWatcher::Driver driver(GetCurrentThreadId(), {{"", [](HWND d) { DialogWatcher::click(d, IDCANCEL); }}});
+        EXPECT_FALSE(writer->chooseCompressor(nullptr, true));
+        EXPECT_TRUE(driver.completed());
+    }
+    EXPECT_EQ(writer->lastError, 206);
+    {
+        DialogWatcher::Driver driver(GetCurrentThreadId(), {{"", [](HWND d) { DialogWatcher::click(d, IDCANCEL); }}});
+        EXPECT_FALSE(writer->chooseCompressor(nullptr, false));
+        EXPECT_TRUE(driver.completed());
+    }
+    EXPECT_EQ(writer->lastError, 206);
+    EXPECT_FALSE(writer->isCompressorSet(true));
+    EXPECT_FALSE(writer->isCompressorSet(false));
+}
+
+TEST_F(VfWWriter, StopAndDestroyAtAwkwardMoments)
+{
+    WAVEFORMATEX source = pcmFormat(8000, 1, 16);
+    std::vector<BYTE> ima = imaFormat(source);
+    AVICOMPRESSOPTIONS options = {};
+    options.lpFormat = ima.data();
+    options.cbFormat = static_cast<DWORD>(ima.size());
+    std::vector<BYTE> big(8000 * 2);
+    {
+        // A compressed write larger than the conversion buffer fails; then destroy.
+        Writer writer = create(path, nullptr, false, &source, true);
+        ASSERT_TRUE(writer->setCompressor(false, &options));
+        ASSERT_TRUE(writer->start());
+        EXPECT_FALSE(writer->writeSample(0, big.data(), 8000, -1, true));
+        EXPECT_EQ(writer->lastError, 40);
+    }
+    {
+        // Started, nothing written, destroyed without close.
+        Writer writer = create(folder.path("b.avi"), &video, false, &source, true);
+        ASSERT_TRUE(writer->setCompressor(false, &options));
+        ASSERT_TRUE(writer->start());
+    }
+    {
+        Writer writer = create(folder.path("c.avi"), &video, false, &pcm, false);
+        ASSERT_TRUE(writer->start());
+        EXPECT_TRUE(writer->close());
+        EXPECT_TRUE(writer->close());
+        EXPECT_FALSE(writer->bufferedWriteSample(0, big.data(), 10, -1, true));
+        EXPECT_EQ(writer->lastError, 1);
+        EXPECT_FALSE(writer->flushAudio());
+    }
+}
+
+} // namespace
