@@ -108,6 +108,23 @@ TEST_F(VfWAudioSource, PcmIsReadAsStored)
     EXPECT_EQ(samples(*audio, 10, 19), std::vector<BYTE>(data.begin() + 40, data.begin() + 80));
 }
 
+// Frames asked for one at a time, in any order, are the frames of one large read.
+TEST_F(VfWAudioSource, PcmFrameByFrameMatchesOneRead)
+{
+    WAVEFORMATEX format = pcmFormat(22050, 2, 16);
+    std::vector<BYTE> data = sinePcm(format, 40000);
+    std::string path = folder.path("pcm.avi");
+    ASSERT_TRUE(writeAvi(path, {}, {pcmAudio(format, data)}));
+    auto audio = openAudio(path);
+    ASSERT_EQ(audio->lastError, 0);
+    for (long s : {0L, 1L, 2L, 39999L, 20000L, 16383L, 16384L, 5L, 39998L}) {
+        std::vector<BYTE> one = samples(*audio, s, s);
+        ASSERT_EQ(one.size(), 4u);
+        EXPECT_EQ(std::memcmp(one.data(), data.data() + s * 4, 4), 0) << s;
+    }
+    EXPECT_EQ(samples(*audio, 0, 39999), data);
+}
+
 TEST_F(VfWAudioSource, RangeChecks)
 {
     WAVEFORMATEX format = pcmFormat(8000, 1, 16);

@@ -7,6 +7,7 @@
 namespace {
 
 constexpr long kNoCache = 0x7FFFFFFF;
+constexpr long kPcmReadAhead = 16384;
 
 const WAVEFORMATEX& waveFormatOf(const std::unique_ptr<BYTE[]>& block)
 {
@@ -17,7 +18,8 @@ const WAVEFORMATEX& waveFormatOf(const std::unique_ptr<BYTE[]>& block)
 
 VfWAudioSourceStream::VfWAudioSourceStream()
     : outputCapacity(0), conversion(nullptr), conversionHeader(), sourceLength(0),
-      decodedFirst(kNoCache), decodedLast(0), nextBlock(0), position(0), started(false), blockTimesFromFormat(false)
+      decodedFirst(kNoCache), decodedLast(0), nextBlock(0), position(0), started(false), blockTimesFromFormat(false),
+      pcmCacheCapacity(0), pcmCacheFirst(0), pcmCacheCount(0)
 {
 }
 
@@ -177,6 +179,10 @@ unsigned char* VfWAudioSourceStream::getSamples(long first, long last)
         lastError = 2;
         return nullptr;
     }
+    if (!conversion) {
+        lastError = readPcm(first, last);
+        return lastError ? nullptr : outputBuffer.get();
+    }
     if (first < decodedFirst || first > decodedLast + 1) {
         if (int code = seek(first)) {
             lastError = code;
@@ -199,6 +205,59 @@ unsigned char* VfWAudioSourceStream::getSamples(long first, long last)
     return outputBuffer.get();
 }
 
+// Copies frames first..last into the output buffer from the read-ahead
+// cache, refilled from the frame the seek finds when it does not hold them.
+int VfWAudioSourceStream::readPcm(long first, long last)
+{
+    const WORD frameSize = waveFormat.nBlockAlign;
+    if (first < pcmCacheFirst || last >= pcmCacheFirst + pcmCacheCount) {
+        LONG position = findSample(first, FIND_PREV | FIND_ANY);
+        if (position == -1 || position > first)
+            return 14;
+        if (!fillPcmCache(position, last))
+            return readPcmSampleBySample(position, first, last);
+    }
+    std::memcpy(outputBuffer.get(), pcmCache.get() + static_cast<size_t>(first - pcmCacheFirst) * frameSize,
+                static_cast<size_t>(last - first + 1) * frameSize);
+    return 0;
+}
+
+bool VfWAudioSourceStream::fillPcmCache(long position, long last)
+{
+    const WORD frameSize = waveFormat.nBlockAlign;
+    long count = last - position + 1 > kPcmReadAhead ? last - position + 1 : kPcmReadAhead;
+    if (count > length - position)
+        count = length - position;
+    pcmCacheCount = 0;
+    if (count > pcmCacheCapacity) {
+        pcmCache.reset(new (std::nothrow) BYTE[static_cast<size_t>(count) * frameSize]);
+        pcmCacheCapacity = pcmCache ? count : 0;
+        if (!pcmCache)
+            return false;
+    }
+    LONG bytes = 0, samples = 0;
+    LONG size = static_cast<LONG>(count * frameSize);
+    if (AVIStreamRead(stream, position, count, pcmCache.get(), size, &bytes, &samples) != AVIERR_OK
+        || samples != count || bytes != size)
+        return false;
+    pcmCacheFirst = position;
+    pcmCacheCount = count;
+    return true;
+}
+
+// One frame per read, as the platform may refuse larger reads.
+int VfWAudioSourceStream::readPcmSampleBySample(long position, long first, long last)
+{
+    BYTE* out = outputBuffer.get();
+    for (; position <= last; ++position) {
+        if (AVIStreamRead(stream, position, 1, out, waveFormat.nBlockAlign, nullptr, nullptr) != AVIERR_OK)
+            return 15;
+        if (position >= first)
+            out += waveFormat.nBlockAlign;
+    }
+    return 0;
+}
+
 // The buffer only grows; a smaller request reuses it.
 bool VfWAudioSourceStream::reserveOutput(long frames)
 {
@@ -209,21 +268,17 @@ bool VfWAudioSourceStream::reserveOutput(long frames)
     return outputBuffer != nullptr;
 }
 
+// Positions the decoder on the first PCM frame of the block that holds `first`.
 int VfWAudioSourceStream::seek(long first)
 {
-    LONG found = -1;
-    if (!conversion) {
-        found = AVIStreamFindSample(stream, first, FIND_PREV | FIND_ANY);
-    } else {
-        LONG rate = waveFormat.nSamplesPerSec;
-        LONG block = timeToBlock(MulDiv(first, 1000, rate));
-        if (block != -1)
-            block = AVIStreamFindSample(stream, block, FIND_PREV | FIND_ANY);
-        if (block != -1) {
-            nextBlock = block;
-            found = MulDiv(blockToTime(block), rate, 1000);
-        }
-    }
+    LONG rate = waveFormat.nSamplesPerSec;
+    LONG block = timeToBlock(MulDiv(first, 1000, rate));
+    if (block != -1)
+        block = findSample(block, FIND_PREV | FIND_ANY);
+    if (block == -1)
+        return 14;
+    nextBlock = block;
+    LONG found = MulDiv(blockToTime(block), rate, 1000);
     if (found == -1)
         return 14;
     position = found;
@@ -232,12 +287,10 @@ int VfWAudioSourceStream::seek(long first)
     return 0;
 }
 
-// Writes the frame at `position` to `out`.
+// Writes the decoded frame at `position` to `out`.
 int VfWAudioSourceStream::produceFrame(BYTE* out)
 {
     const WORD frameSize = waveFormat.nBlockAlign;
-    if (!conversion)
-        return AVIStreamRead(stream, position, 1, out, frameSize, nullptr, nullptr) == AVIERR_OK ? 0 : 15;
     while (position > decodedLast) {
         if (nextBlock >= sourceLength) {
             std::memset(out, 0, frameSize);

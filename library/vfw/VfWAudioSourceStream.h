@@ -32,6 +32,9 @@ private:
     int seek(long first);
     int produceFrame(BYTE* out);
     int decodeNextBlock(bool& decoded);
+    int readPcm(long first, long last);
+    bool fillPcmCache(long position, long last);
+    int readPcmSampleBySample(long position, long first, long last);
     LONG blockToTime(LONG block);
     LONG timeToBlock(LONG milliseconds);
 
@@ -52,4 +55,10 @@ private:
     // while counting compressed streams in blocks; block times then come from
     // the format's byte rate, as a writer stores them.
     bool blockTimesFromFormat;
+    // PCM read ahead in large pieces: one platform read per sample frame
+    // costs far more than the copy.
+    std::unique_ptr<BYTE[]> pcmCache;
+    long pcmCacheCapacity;
+    long pcmCacheFirst;
+    long pcmCacheCount;
 };

@@ -146,8 +146,8 @@ int VfWRawDataSourceStream::buildAudioType(const BYTE* stored, LONG storedSize)
 long VfWRawDataSourceStream::findFirstKeySample()
 {
     LONG s = 0;
-    if (AVIStreamFindSample(stream, 0, FIND_PREV | FIND_KEY) != 0)
-        s = AVIStreamFindSample(stream, 1, FIND_NEXT | FIND_KEY);
+    if (findSample(0, FIND_PREV | FIND_KEY) != 0)
+        s = findSample(1, FIND_NEXT | FIND_KEY);
     for (;;) {
         LONG bytes = 0;
         if (AVIStreamRead(stream, s, 1, nullptr, 0, &bytes, nullptr) != AVIERR_OK) {
@@ -156,7 +156,7 @@ long VfWRawDataSourceStream::findFirstKeySample()
         }
         if (bytes != 0)
             return s;
-        s = AVIStreamFindSample(stream, s + 1, FIND_NEXT | FIND_KEY);
+        s = findSample(s + 1, FIND_NEXT | FIND_KEY);
         if (s == -1) {
             lastError = 19;
             return -1;
@@ -188,7 +188,7 @@ unsigned char* VfWRawDataSourceStream::getData(long& sample, long& samplesRead, 
     bytesRead = bytes;
     samplesRead = samples;
     sample = s;
-    key = AVIStreamFindSample(stream, s, FIND_PREV | FIND_KEY) == s;
+    key = findSample(s, FIND_PREV | FIND_KEY) == s;
     return readBuffer.get();
 }
 
@@ -196,16 +196,16 @@ unsigned char* VfWRawDataSourceStream::getData(long& sample, long& samplesRead, 
 long VfWRawDataSourceStream::findDataSample(long sample, bool key)
 {
     if (key) {
-        LONG s = AVIStreamFindSample(stream, sample, FIND_PREV | FIND_KEY);
+        LONG s = findSample(sample, FIND_PREV | FIND_KEY);
         lastError = s == -1 ? 18 : 0;
         return s;
     }
-    LONG s = AVIStreamFindSample(stream, sample, FIND_PREV | FIND_ANY);
+    LONG s = findSample(sample, FIND_PREV | FIND_ANY);
     if (s != -1) {
         lastError = 0;
         return s;
     }
-    s = AVIStreamFindSample(stream, sample + 1, FIND_NEXT | FIND_ANY);
+    s = findSample(sample + 1, FIND_NEXT | FIND_ANY);
     lastError = s == -1 ? 10 : 9;
     return s;
 }

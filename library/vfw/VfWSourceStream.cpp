@@ -6,7 +6,7 @@
 #include "../core/TrelixNotification.h"
 
 VfWSourceStream::VfWSourceStream()
-    : stream(nullptr)
+    : stream(nullptr), fixedSizeSamples(false)
 {
 }
 
@@ -33,7 +33,21 @@ int VfWSourceStream::openStream(char* fileName, DWORD type, int streamIndex)
         stream = nullptr;
         return 3;
     }
+    AVISTREAMINFOA info;
+    fixedSizeSamples = AVIStreamInfoA(stream, &info, sizeof(info)) == AVIERR_OK && info.dwSampleSize != 0;
     return 0;
+}
+
+// Wine's AVIFile answers with chunk numbers for streams of fixed-size samples,
+// where Windows answers with sample numbers. In such a stream every sample is
+// a non-empty key sample, so a position inside the stream is its own answer.
+LONG VfWSourceStream::findSample(LONG position, LONG flags)
+{
+    LONG found = AVIStreamFindSample(stream, position, flags);
+    if (!fixedSizeSamples || found == -1 || found == position)
+        return found;
+    LONG start = AVIStreamStart(stream);
+    return position >= start && position < start + AVIStreamLength(stream) ? position : found;
 }
 
 int VfWSourceStream::readFormat(std::unique_ptr<BYTE[]>& format, LONG& size, LONG minimumSize)

@@ -44,5 +44,13 @@ protected:
     // (zero-filled past what is stored): 0, or code 2 or 5.
     int readFormat(std::unique_ptr<BYTE[]>& format, LONG& size, LONG minimumSize);
 
+    // AVIStreamFindSample, with Wine's answers for streams of fixed-size
+    // samples mended (see the definition).
+    LONG findSample(LONG position, LONG flags);
+
     PAVISTREAM stream;
+
+private:
+    // The stream stores fixed-size samples (audio): each one is a non-empty key sample.
+    bool fixedSizeSamples;
 };

@@ -69,12 +69,12 @@ long VfWVideoSourceStream::findFrame(long frame)
         lastError = 8;
         return -1;
     }
-    LONG found = AVIStreamFindSample(stream, frame, FIND_PREV | FIND_ANY);
+    LONG found = findSample(frame, FIND_PREV | FIND_ANY);
     if (found != -1) {
         lastError = 0;
         return found;
     }
-    found = AVIStreamFindSample(stream, frame + 1, FIND_NEXT | FIND_ANY);
+    found = findSample(frame + 1, FIND_NEXT | FIND_ANY);
     lastError = found != -1 ? 9 : 10;
     return found;
 }

@@ -1,0 +1,214 @@
+// Conversion throughput on AVIFile, VCM and ACM.
+//
+//   ConvertBenchmark make SRC SECONDS WIDTH HEIGHT   a 25 fps 24-bit AVI with 44.1 kHz stereo PCM
+//   ConvertBenchmark decoded SRC OUT                 decoded sources into an uncompressed output,
+//                                                    audio one sample per getSamples call
+//   ConvertBenchmark copy SRC OUT                    raw sources into a copying output
+//
+// Each conversion prints one line: frames, samples, seconds, frames per
+// second, MB/s of stream data, and the seconds spent on audio.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "Trelix.h"
+
+namespace {
+
+constexpr LONGLONG kFramePeriod = 400000;
+
+class Clock {
+public:
+    Clock() { QueryPerformanceFrequency(&frequency); QueryPerformanceCounter(&begin); }
+    double seconds() const
+    {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return static_cast<double>(now.QuadPart - begin.QuadPart) / frequency.QuadPart;
+    }
+
+private:
+    LARGE_INTEGER frequency, begin;
+};
+
+WAVEFORMATEX stereo44k()
+{
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = 2;
+    format.nSamplesPerSec = 44100;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = 4;
+    format.nAvgBytesPerSec = 44100 * 4;
+    return format;
+}
+
+VIDEOINFOHEADER rgb(LONG width, LONG height)
+{
+    VIDEOINFOHEADER info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = ((width * 3 + 3) & ~3) * height;
+    info.AvgTimePerFrame = kFramePeriod;
+    return info;
+}
+
+int fail(const char* what, AudioOrVideoStream* object)
+{
+    std::fprintf(stderr, "%s failed: %d %s\n", what, object ? object->lastError : -1,
+                 object && object->ErrorMessage(object->lastError) ? object->ErrorMessage(object->lastError) : "");
+    return 1;
+}
+
+// Audio samples due once frame `frame` is written: one interleaving period ahead.
+long audioDue(long frame, LONGLONG period, long rate, long length)
+{
+    LONGLONG periodEnd = ((frame + 1) * kFramePeriod / period + 1) * period;
+    LONGLONG due = periodEnd * rate / 10000000;
+    return static_cast<long>(due < length ? due : length);
+}
+
+int make(const char* path, int seconds, LONG width, LONG height)
+{
+    VIDEOINFOHEADER video = rgb(width, height);
+    WAVEFORMATEX audio = stereo44k();
+    std::unique_ptr<OutputAVIFile> out(OutputAVIFile::create(path, &video, false, &audio, false, false));
+    if (!out || out->lastError || !out->start())
+        return fail("create", out.get());
+    std::vector<unsigned char> frame(video.bmiHeader.biSizeImage);
+    std::vector<short> tone(44100 / 25 * 2);
+    long frames = seconds * 25, sample = 0;
+    for (long f = 0; f < frames; ++f) {
+        for (size_t i = 0; i < frame.size(); ++i)
+            frame[i] = static_cast<unsigned char>(i * 3 + f * 5);
+        if (!out->writeFrame(f, frame.data(), 1, -1, true))
+            return fail("writeFrame", out.get());
+        for (size_t i = 0; i < tone.size(); ++i)
+            tone[i] = static_cast<short>(8000 * std::sin((sample * 2 + static_cast<long>(i)) * 0.03));
+        if (!out->bufferedWriteSample(sample, reinterpret_cast<unsigned char*>(tone.data()), 1764, -1, true))
+            return fail("bufferedWriteSample", out.get());
+        sample += 1764;
+    }
+    if (!out->flushAudio())
+        return fail("flushAudio", out.get());
+    out->close();
+    return 0;
+}
+
+void report(const char* name, long frames, long samples, double bytes, double seconds, double audioSeconds)
+{
+    std::printf("%s: frames=%ld samples=%ld seconds=%.3f fps=%.1f MBps=%.1f audio_seconds=%.3f\n", name, frames,
+                samples, seconds, frames / seconds, bytes / seconds / 1e6, audioSeconds);
+}
+
+int decoded(char* source, const char* target)
+{
+    std::unique_ptr<VideoSourceStream> video(VideoSourceStream::open(source, false, 0, nullptr));
+    std::unique_ptr<AudioSourceStream> audio(AudioSourceStream::open(source, false, 0, nullptr));
+    if (!video || video->lastError)
+        return fail("video source", video.get());
+    if (!audio || audio->lastError)
+        return fail("audio source", audio.get());
+    VIDEOINFOHEADER info;
+    video->videoInfo(info);
+    std::unique_ptr<OutputAVIFile> out(OutputAVIFile::create(target, &info, true, audio->format(), true, false));
+    if (!out || out->lastError || !out->setCompressor(true, nullptr) || !out->setCompressor(false, nullptr)
+        || !out->start())
+        return fail("output", out.get());
+    Clock clock;
+    double audioSeconds = 0;
+    long frames = video->duration(), length = audio->duration(), done = 0;
+    LONGLONG period = out->interleavingPeriod();
+    long rate = audio->format()->nSamplesPerSec;
+    for (long f = 0; f < frames; ++f) {
+        long frame = f;
+        unsigned char* bits = video->getFrameBits(frame);
+        if (!bits || !out->writeFrame(f, bits, 1, -1, true))
+            return fail("frame", bits ? static_cast<AudioOrVideoStream*>(out.get()) : video.get());
+        Clock audioClock;
+        for (long due = audioDue(f, period, rate, length); done < due; ++done) {
+            unsigned char* block = audio->getSamples(done, done);
+            if (!block || !out->bufferedWriteSample(done, block, 1, -1, true))
+                return fail("audio", block ? static_cast<AudioOrVideoStream*>(out.get()) : audio.get());
+        }
+        audioSeconds += audioClock.seconds();
+    }
+    if (!out->flushAudio())
+        return fail("flushAudio", out.get());
+    out->close();
+    double bytes = static_cast<double>(frames) * info.bmiHeader.biSizeImage + static_cast<double>(done) * 4;
+    report("decoded", frames, done, bytes, clock.seconds(), audioSeconds);
+    return 0;
+}
+
+int copy(char* source, const char* target)
+{
+    std::unique_ptr<RawDataSourceStream> video(RawDataSourceStream::open(source, true, false, 0, nullptr));
+    std::unique_ptr<RawDataSourceStream> audio(RawDataSourceStream::open(source, false, false, 0, nullptr));
+    if (!video || video->lastError)
+        return fail("video source", video.get());
+    if (!audio || audio->lastError)
+        return fail("audio source", audio.get());
+    VIDEOINFOHEADER info;
+    video->videoInfo(info);
+    auto* wave = reinterpret_cast<WAVEFORMATEX*>(audio->format()->pbFormat);
+    std::unique_ptr<OutputAVIFile> out(OutputAVIFile::create(target, &info, false, wave, false, false));
+    if (!out || out->lastError || !out->start())
+        return fail("output", out.get());
+    Clock clock;
+    double bytes = 0, audioSeconds = 0;
+    long frames = video->duration(), length = audio->duration(), done = 0;
+    LONGLONG period = out->interleavingPeriod();
+    for (long f = 0; f < frames; ++f) {
+        long sample = f, samples = 0, read = 0;
+        bool key = false;
+        unsigned char* data = video->getData(sample, samples, read, key);
+        if (!data || !out->writeFrame(f, data, 1, read, key))
+            return fail("frame", data ? static_cast<AudioOrVideoStream*>(out.get()) : video.get());
+        bytes += read;
+        Clock audioClock;
+        for (long due = audioDue(f, period, wave->nSamplesPerSec, length); done < due;) {
+            long at = done, count = 0, chunk = 0;
+            bool audioKey = false;
+            unsigned char* block = audio->getData(at, count, chunk, audioKey);
+            if (!block || at != done || count <= 0)
+                return fail("audio", audio.get());
+            if (done + count > due) {
+                chunk = chunk / count * (due - done);
+                count = due - done;
+            }
+            if (!out->bufferedWriteSample(done, block, count, chunk, true))
+                return fail("bufferedWriteSample", out.get());
+            done += count;
+            bytes += chunk;
+        }
+        audioSeconds += audioClock.seconds();
+    }
+    if (!out->flushAudio())
+        return fail("flushAudio", out.get());
+    out->close();
+    report("copy", frames, done, bytes, clock.seconds(), audioSeconds);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TrelixThread();
+    if (argc == 6 && std::strcmp(argv[1], "make") == 0)
+        return make(argv[2], std::atoi(argv[3]), std::atol(argv[4]), std::atol(argv[5]));
+    if (argc == 4 && std::strcmp(argv[1], "decoded") == 0)
+        return decoded(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "copy") == 0)
+        return copy(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: ConvertBenchmark make SRC SECONDS WIDTH HEIGHT | decoded SRC OUT | copy SRC OUT\n");
+    return 2;
+}
