@@ -49,6 +49,26 @@ AVISTREAMINFOA streamInfo(const std::string& path, DWORD type)
     return info;
 }
 
+// dwScale, dwRate and dwLength of the first audio stream header as stored in
+// the file (AVIFile on Wine reports its own values for audio streams).
+std::vector<DWORD> storedAudioHeader(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::vector<char> bytes(4096);
+    DWORD read = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(file);
+    for (DWORD i = 0; i + 48 <= read; ++i) {
+        if (std::memcmp(&bytes[i], "strh", 4) == 0 && std::memcmp(&bytes[i + 8], "auds", 4) == 0) {
+            DWORD fields[3];
+            std::memcpy(&fields[0], &bytes[i + 28], 8);
+            std::memcpy(&fields[2], &bytes[i + 40], 4);
+            return {fields[0], fields[1], fields[2]};
+        }
+    }
+    return {};
+}
+
 // The IMA ADPCM format ACM suggests for `pcm`.
 std::vector<BYTE> imaFormat(const WAVEFORMATEX& pcm)
 {
@@ -184,7 +204,7 @@ TEST_F(VfWWriter, BufferedPcmAudioReadsBackWithItsLength)
     unsigned char* data = audio->getSamples(0, 19999);
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(std::memcmp(data, tone.data(), tone.size()), 0);
-    EXPECT_EQ(streamInfo(path, streamtypeAUDIO).dwLength, 20000u);
+    EXPECT_EQ(storedAudioHeader(path), (std::vector<DWORD>{2, 16000, 20000}));
 }
 
 TEST_F(VfWWriter, AudioCompressedThroughAcm)
@@ -210,6 +230,10 @@ TEST_F(VfWWriter, AudioCompressedThroughAcm)
     long blocks = writer->nextSample_number();
     EXPECT_GT(blocks, 0);
     writer->close();
+    // The header counts compressed blocks in the stored format's time base.
+    const auto* stored = reinterpret_cast<const WAVEFORMATEX*>(ima.data());
+    EXPECT_EQ(storedAudioHeader(path),
+              (std::vector<DWORD>{stored->nBlockAlign, stored->nAvgBytesPerSec, static_cast<DWORD>(blocks)}));
 
     std::unique_ptr<RawDataSourceStream> raw(RawDataSourceStream::open(const_cast<char*>(path.c_str()), false, false, 0, nullptr));
     ASSERT_EQ(raw->lastError, 0);

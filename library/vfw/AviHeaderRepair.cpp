@@ -9,7 +9,9 @@
 namespace {
 
 constexpr DWORD kMaxHeaderList = 1 << 20;
-// dwLength within the 'strh' data.
+// dwScale, dwRate and dwLength within the 'strh' data.
+constexpr DWORD kScaleOffset = 20;
+constexpr DWORD kRateOffset = 24;
 constexpr DWORD kLengthOffset = 32;
 
 bool readAt(HANDLE file, DWORD offset, void* buffer, DWORD size)
@@ -34,8 +36,8 @@ DWORD word(const BYTE* p)
 }
 
 // Offset within `list` (the data of LIST 'hdrl') of the audio stream's
-// length field, or 0 when there is none.
-DWORD findAudioLength(const BYTE* list, DWORD size)
+// 'strh' data, or 0 when there is none.
+DWORD findAudioHeader(const BYTE* list, DWORD size)
 {
     for (DWORD at = 4; at + 8 <= size;) {
         DWORD chunkSize = word(list + at + 4);
@@ -44,15 +46,23 @@ DWORD findAudioLength(const BYTE* list, DWORD size)
         if (std::memcmp(list + at, "LIST", 4) == 0 && chunkSize >= 4 + 8 + kLengthOffset + 4
             && std::memcmp(list + at + 8, "strl", 4) == 0 && std::memcmp(list + at + 12, "strh", 4) == 0
             && word(list + at + 16) >= kLengthOffset + 4 && std::memcmp(list + at + 20, "auds", 4) == 0)
-            return at + 20 + kLengthOffset;
+            return at + 20;
         at += 8 + chunkSize + (chunkSize & 1);
     }
     return 0;
 }
 
+// Writes `value` at `offset` of the header data unless it is there already (or 0 when `optional`).
+bool patch(HANDLE file, BYTE* list, DWORD header, DWORD offset, DWORD value, bool optional)
+{
+    if ((optional && value == 0) || word(list + header + offset) == value)
+        return true;
+    return writeAt(file, 20 + header + offset, &value, sizeof(value));
+}
+
 } // namespace
 
-bool repairAudioLength(const char* fileName, DWORD length)
+bool repairAudioHeader(const char* fileName, const AudioHeaderFields& fields)
 {
     FileHandle file(CreateFileA(fileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     BYTE head[24];
@@ -66,10 +76,10 @@ bool repairAudioLength(const char* fileName, DWORD length)
     std::unique_ptr<BYTE[]> list(new (std::nothrow) BYTE[listSize]);
     if (!list || !readAt(file.get(), 20, list.get(), listSize))
         return false;
-    DWORD at = findAudioLength(list.get(), listSize);
-    if (at == 0)
+    DWORD header = findAudioHeader(list.get(), listSize);
+    if (header == 0)
         return false;
-    if (word(list.get() + at) == length)
-        return true;
-    return writeAt(file.get(), 20 + at, &length, sizeof(length));
+    return patch(file.get(), list.get(), header, kLengthOffset, fields.length, false)
+        && patch(file.get(), list.get(), header, kScaleOffset, fields.scale, true)
+        && patch(file.get(), list.get(), header, kRateOffset, fields.rate, true);
 }

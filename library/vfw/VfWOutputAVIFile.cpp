@@ -540,10 +540,15 @@ bool VfWOutputAVIFile::close()
 {
     bool hadAudio = audioStream != nullptr && aviFile != nullptr;
     finishAudioConversion(true);
-    long audioLength = audioCompressed ? compressedPosition : nextSampleNumber;
+    AudioHeaderFields header = {static_cast<DWORD>(audioCompressed ? compressedPosition : nextSampleNumber), 0, 0};
+    if (audioCompressed && audioOptions.lpFormat) {
+        const auto* stored = static_cast<const WAVEFORMATEX*>(audioOptions.lpFormat);
+        header.scale = stored->nBlockAlign;
+        header.rate = stored->nAvgBytesPerSec;
+    }
     releaseStreams();
     if (hadAudio && path)
-        repairAudioLength(path.get(), static_cast<DWORD>(audioLength));
+        repairAudioHeader(path.get(), header);
     unusable = true;
     lastError = 0;
     return true;

@@ -1,0 +1,47 @@
+#!/bin/bash
+# Conversion throughput, in one run on this machine: makes a 640x480 24-bit
+# 25 fps AVI with 44.1 kHz stereo PCM (SECONDS long, 60 by default), converts
+# it decoded and by direct stream copy, and compares with copying the file
+# with cp and with "ffmpeg -i in.avi -c copy".
+#
+#   bench/run-benchmark.sh [BUILD_DIR] [SECONDS]
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$ROOT/build}
+LENGTH=${2:-60}
+"$ROOT/tools/install-deps.sh"
+"$ROOT/tools/build.sh" "$BUILD" >/dev/null
+
+DATA=$BUILD/bench-data
+rm -rf "$DATA" && mkdir -p "$DATA"
+win() { echo "Z:${1//\//\\}"; }
+run() { "$ROOT/tools/wine-run.sh" "$BUILD/bin/ConvertBenchmark.exe" "$@"; }
+now() { date +%s.%N; }
+field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p" <<<"$2"; }
+
+"$ROOT/tools/wine-env.sh" start "$BUILD/wine-env"
+trap '"$ROOT/tools/wine-env.sh" stop "$BUILD/wine-env"' EXIT
+export TRELIX_WINE_STATE=$BUILD/wine-env
+
+run make "$(win "$DATA/source.avi")" "$LENGTH" 640 480
+size=$(stat -c %s "$DATA/source.avi")
+sync
+
+decoded=$(run decoded "$(win "$DATA/source.avi")" "$(win "$DATA/decoded.avi")")
+copy=$(run copy "$(win "$DATA/source.avi")" "$(win "$DATA/copy.avi")")
+
+start=$(now); cp "$DATA/source.avi" "$DATA/cp.avi"; sync; cp_seconds=$(echo "$(now) - $start" | bc -l)
+start=$(now); ffmpeg -v error -y -i "$DATA/source.avi" -c copy "$DATA/ffmpeg.avi"; sync
+ffmpeg_seconds=$(echo "$(now) - $start" | bc -l)
+
+echo "$decoded"
+echo "$copy"
+printf 'cp: seconds=%.3f MBps=%.1f\n' "$cp_seconds" "$(echo "$size / $cp_seconds / 1000000" | bc -l)"
+printf 'ffmpeg -c copy: seconds=%.3f MBps=%.1f\n' "$ffmpeg_seconds" "$(echo "$size / $ffmpeg_seconds / 1000000" | bc -l)"
+for name in decoded copy; do
+    line=${!name}
+    seconds=$(field seconds "$line")
+    printf '%s: %.2f x the time of cp, %.2f x the time of ffmpeg -c copy\n' "$name" \
+        "$(echo "$seconds / $cp_seconds" | bc -l)" "$(echo "$seconds / $ffmpeg_seconds" | bc -l)"
+done
+rm -rf "$DATA"
