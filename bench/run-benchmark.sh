@@ -17,7 +17,7 @@ rm -rf "$DATA" && mkdir -p "$DATA"
 win() { echo "Z:${1//\//\\}"; }
 run() { "$ROOT/tools/wine-run.sh" "$BUILD/bin/ConvertBenchmark.exe" "$@"; }
 now() { date +%s.%N; }
-field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p" <<<"$2"; }
+field() { sed -n "s/.* $1=\([0-9.]*\).*/\1/p" <<<"$2"; }
 
 "$ROOT/tools/wine-env.sh" start "$BUILD/wine-env"
 trap '"$ROOT/tools/wine-env.sh" stop "$BUILD/wine-env"' EXIT
@@ -28,10 +28,14 @@ size=$(stat -c %s "$DATA/source.avi")
 sync
 
 decoded=$(run decoded "$(win "$DATA/source.avi")" "$(win "$DATA/decoded.avi")")
+sync
 copy=$(run copy "$(win "$DATA/source.avi")" "$(win "$DATA/copy.avi")")
 
-start=$(now); cp "$DATA/source.avi" "$DATA/cp.avi"; sync; cp_seconds=$(echo "$(now) - $start" | bc -l)
-start=$(now); ffmpeg -v error -y -i "$DATA/source.avi" -c copy "$DATA/ffmpeg.avi"; sync
+# Like the conversions, timed without waiting for the data to reach the disk.
+sync
+start=$(now); cp "$DATA/source.avi" "$DATA/cp.avi"; cp_seconds=$(echo "$(now) - $start" | bc -l)
+sync
+start=$(now); ffmpeg -v error -y -i "$DATA/source.avi" -c copy "$DATA/ffmpeg.avi"
 ffmpeg_seconds=$(echo "$(now) - $start" | bc -l)
 
 echo "$decoded"

@@ -376,6 +376,23 @@ TEST_F(VfWWriter, CancelledCompressorChoices)
     EXPECT_FALSE(writer->isCompressorSet(false));
 }
 
+// The format chosen in ACM's dialog becomes the audio compressor.
+TEST_F(VfWWriter, AudioFormatChosenInTheDialog)
+{
+    Writer writer = create(path, nullptr, false, &pcm, true);
+    {
+        DialogWatcher::Driver driver(GetCurrentThreadId(), {{"", [](HWND d) { DialogWatcher::click(d, IDOK); }}});
+        EXPECT_TRUE(writer->chooseCompressor(nullptr, false)) << writer->lastError;
+        EXPECT_TRUE(driver.completed());
+    }
+    EXPECT_TRUE(writer->isCompressorSet(false));
+    EXPECT_FALSE(writer->canSetCompressor(false));
+    ASSERT_TRUE(writer->start());
+    std::vector<BYTE> tone = sinePcm(pcm, 8000);
+    EXPECT_TRUE(writer->writeSample(0, tone.data(), 4000, -1, true));
+    EXPECT_TRUE(writer->close());
+}
+
 TEST_F(VfWWriter, StopAndDestroyAtAwkwardMoments)
 {
     WAVEFORMATEX source = pcmFormat(8000, 1, 16);
