@@ -1,7 +1,8 @@
 #!/bin/bash
 # Files written by the library read correctly in another program: makes a
 # small AVI, converts it decoded and by direct stream copy, and checks all
-# three with ffprobe (streams, codecs, frame and sample counts, rates) and
+# three with ffprobe (streams, codecs, frame and sample counts, rates,
+# duration) and
 # ffmpeg (the same pictures and sound in each).
 #
 #   independent-reader.sh CONVERT_BENCHMARK_EXE WORK_DIR
@@ -31,6 +32,8 @@ for name in source decoded copy; do
     expect "$name video" "$video" "64,48,25/1,50"
     audio=$(ffprobe -v error -select_streams a -show_entries stream=sample_rate,channels,nb_frames -of csv=p=0 "$file")
     expect "$name audio" "$audio" "44100,2,88200"
+    duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$file")
+    expect "$name duration" "$duration" "2.000000"
     for kind in v a; do
         sum=$(ffmpeg -v error -i "$file" -map "0:$kind" -f md5 - 2>&1)
         if [ "$name" = source ]; then
