@@ -72,9 +72,9 @@ std::vector<DWORD> storedAudioHeader(const std::string& path)
 // The IMA ADPCM format ACM suggests for `pcm`.
 std::vector<BYTE> imaFormat(const WAVEFORMATEX& pcm)
 {
-    AudioSpec spec;
-    encodeImaAdpcm(pcm, sinePcm(pcm, 4096), spec);
-    return spec.format;
+    AudioSpec layout;
+    encodeImaAdpcm(pcm, sinePcm(pcm, 4096), layout);
+    return layout.format;
 }
 
 class VfWWriter : public testing::Test {

@@ -53,15 +53,15 @@ std::vector<BYTE> masks(DWORD red, DWORD green, DWORD blue)
 
 class VfWRawDataSource : public testing::Test {
 protected:
-    std::unique_ptr<VfWRawDataSourceStream> writeAndOpen(const VideoSpec& spec)
+    std::unique_ptr<VfWRawDataSourceStream> writeAndOpen(const VideoSpec& layout)
     {
-        return openRaw(write(spec), true);
+        return openRaw(write(layout), true);
     }
 
-    std::string write(const VideoSpec& spec)
+    std::string write(const VideoSpec& layout)
     {
         std::string path = folder.path("video" + std::to_string(++files) + ".avi");
-        EXPECT_TRUE(writeAvi(path, {spec}));
+        EXPECT_TRUE(writeAvi(path, {layout}));
         return path;
     }
 
@@ -71,9 +71,9 @@ protected:
 
 TEST_F(VfWRawDataSource, Rgb24MediaTypeAndData)
 {
-    VideoSpec spec;
-    spec.frames = "KKK";
-    auto raw = writeAndOpen(spec);
+    VideoSpec layout;
+    layout.frames = "KKK";
+    auto raw = writeAndOpen(layout);
     ASSERT_EQ(raw->lastError, 0);
     EXPECT_TRUE(raw->isRawData());
     EXPECT_EQ(raw->duration(), 3);
@@ -117,12 +117,12 @@ TEST_F(VfWRawDataSource, Rgb24MediaTypeAndData)
 TEST_F(VfWRawDataSource, CompressedStreamStartsAtItsFirstKeyFrame)
 {
     ASSERT_TRUE(TestCodec::install());
-    VideoSpec spec;
-    spec.compression = TestCodec::kFourCC;
+    VideoSpec layout;
+    layout.compression = TestCodec::kFourCC;
     // Wine's AVIFile makes the first frame a key frame whatever it holds, so
     // the stream starts with an empty one here.
-    spec.frames = "-KDD-KD";
-    auto raw = writeAndOpen(spec);
+    layout.frames = "-KDD-KD";
+    auto raw = writeAndOpen(layout);
     ASSERT_EQ(raw->lastError, 0);
     EXPECT_EQ(raw->firstKeySample(), 1);
 
@@ -168,9 +168,9 @@ TEST_F(VfWRawDataSource, CompressedStreamStartsAtItsFirstKeyFrame)
 
 TEST_F(VfWRawDataSource, EmptyKeyFramesAreSkipped)
 {
-    VideoSpec spec;
-    spec.frames = "EDEKK";
-    auto raw = writeAndOpen(spec);
+    VideoSpec layout;
+    layout.frames = "EDEKK";
+    auto raw = writeAndOpen(layout);
     ASSERT_EQ(raw->lastError, 0);
     EXPECT_EQ(raw->firstKeySample(), 3);
 
@@ -186,17 +186,17 @@ TEST_F(VfWRawDataSource, EmptyKeyFramesAreSkipped)
 
 TEST_F(VfWRawDataSource, PalettisedStreamCarriesItsPalette)
 {
-    VideoSpec spec;
-    spec.bitCount = 8;
-    spec.width = 13;
-    spec.extra = palette256();
-    auto raw = writeAndOpen(spec);
+    VideoSpec layout;
+    layout.bitCount = 8;
+    layout.width = 13;
+    layout.extra = palette256();
+    auto raw = writeAndOpen(layout);
     ASSERT_EQ(raw->lastError, 0);
     const AM_MEDIA_TYPE* mt = raw->format();
     EXPECT_TRUE(IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB8));
     EXPECT_EQ(mt->lSampleSize, 16u * 8);
     ASSERT_EQ(mt->cbFormat, 48u + sizeof(BITMAPINFOHEADER) + 1024);
-    EXPECT_EQ(std::memcmp(mt->pbFormat + 48 + sizeof(BITMAPINFOHEADER), spec.extra.data(), 1024), 0);
+    EXPECT_EQ(std::memcmp(mt->pbFormat + 48 + sizeof(BITMAPINFOHEADER), layout.extra.data(), 1024), 0);
     const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
     EXPECT_EQ(vih->dwBitRate, 128u * 8 * 25);
 }
@@ -213,11 +213,11 @@ TEST_F(VfWRawDataSource, SixteenBitLayouts)
         {BI_RGB, {}, MEDIASUBTYPE_RGB555},
     };
     for (const Case& c : cases) {
-        VideoSpec spec;
-        spec.bitCount = 16;
-        spec.compression = c.compression;
-        spec.extra = c.extra;
-        auto raw = writeAndOpen(spec);
+        VideoSpec layout;
+        layout.bitCount = 16;
+        layout.compression = c.compression;
+        layout.extra = c.extra;
+        auto raw = writeAndOpen(layout);
         ASSERT_EQ(raw->lastError, 0);
         const AM_MEDIA_TYPE* mt = raw->format();
         EXPECT_TRUE(IsEqualGUID(mt->subtype, c.subtype));
@@ -227,11 +227,11 @@ TEST_F(VfWRawDataSource, SixteenBitLayouts)
     }
 
     for (auto bad : {std::make_pair<WORD>(16, masks(0xF00, 0xF0, 0xF)), std::make_pair<WORD>(12, std::vector<BYTE>())}) {
-        VideoSpec spec;
-        spec.bitCount = bad.first;
-        spec.compression = bad.second.empty() ? BI_RGB : BI_BITFIELDS;
-        spec.extra = bad.second;
-        auto raw = writeAndOpen(spec);
+        VideoSpec layout;
+        layout.bitCount = bad.first;
+        layout.compression = bad.second.empty() ? BI_RGB : BI_BITFIELDS;
+        layout.extra = bad.second;
+        auto raw = writeAndOpen(layout);
         EXPECT_EQ(raw->lastError, 16);
         EXPECT_TRUE(raw->lastError_isFatal());
     }
@@ -289,9 +289,9 @@ TEST_F(VfWRawDataSource, AudioStreams)
 // entry points past the end of the file fails the same read.
 TEST_F(VfWRawDataSource, UnreadableSampleFails)
 {
-    VideoSpec spec;
-    spec.frames = "KKK";
-    std::string path = write(spec);
+    VideoSpec layout;
+    layout.frames = "KKK";
+    std::string path = write(layout);
     ASSERT_TRUE(patchIndexEntry(path, 1, 2, 0x7FFF0000));
     auto raw = openRaw(path, true);
     ASSERT_EQ(raw->lastError, 0);
@@ -303,9 +303,9 @@ TEST_F(VfWRawDataSource, UnreadableSampleFails)
 
 TEST_F(VfWRawDataSource, MissingStreamFailsToOpen)
 {
-    VideoSpec spec;
+    VideoSpec layout;
     std::string path = folder.path("video-only.avi");
-    ASSERT_TRUE(writeAvi(path, {spec}));
+    ASSERT_TRUE(writeAvi(path, {layout}));
     auto raw = openRaw(path, false);
     EXPECT_EQ(raw->lastError, 3);
     EXPECT_EQ(getData(*raw, 0, false).data, nullptr);

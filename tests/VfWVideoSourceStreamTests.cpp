@@ -39,11 +39,11 @@ protected:
 TEST_F(VfWVideoSource, OpensAndDescribesTheStream)
 {
     std::string path = folder.path("rgb.avi");
-    VideoSpec spec;
-    spec.width = 21;
-    spec.height = 10;
-    spec.frames = "KKKKKK";
-    ASSERT_TRUE(writeAvi(path, {spec}));
+    VideoSpec layout;
+    layout.width = 21;
+    layout.height = 10;
+    layout.frames = "KKKKKK";
+    ASSERT_TRUE(writeAvi(path, {layout}));
 
     auto video = openVideo(path);
     ASSERT_TRUE(video);
@@ -74,9 +74,9 @@ TEST_F(VfWVideoSource, OpensAndDescribesTheStream)
 TEST_F(VfWVideoSource, DeliversThePixelsThatWereWritten)
 {
     std::string path = folder.path("rgb.avi");
-    VideoSpec spec;
-    spec.frames = "KKKK";
-    ASSERT_TRUE(writeAvi(path, {spec}));
+    VideoSpec layout;
+    layout.frames = "KKKK";
+    ASSERT_TRUE(writeAvi(path, {layout}));
     auto video = openVideo(path);
     ASSERT_EQ(video->lastError, 0);
     for (long f : {2L, 0L, 3L, 1L})
@@ -87,10 +87,10 @@ TEST_F(VfWVideoSource, DecodesKeyAndDeltaFramesInAnyOrder)
 {
     ASSERT_TRUE(TestCodec::install());
     std::string path = folder.path("codec.avi");
-    VideoSpec spec;
-    spec.compression = TestCodec::kFourCC;
-    spec.frames = "KDDKDD";
-    ASSERT_TRUE(writeAvi(path, {spec}));
+    VideoSpec layout;
+    layout.compression = TestCodec::kFourCC;
+    layout.frames = "KDDKDD";
+    ASSERT_TRUE(writeAvi(path, {layout}));
     auto video = openVideo(path);
     ASSERT_EQ(video->lastError, 0);
     for (long f : {5L, 1L, 4L, 2L, 0L, 3L})
@@ -100,9 +100,9 @@ TEST_F(VfWVideoSource, DecodesKeyAndDeltaFramesInAnyOrder)
 TEST_F(VfWVideoSource, DroppedFramesShowTheFrameBeforeOrTheNextOne)
 {
     std::string path = folder.path("dropped.avi");
-    VideoSpec spec;
-    spec.frames = "--KK--K-";
-    ASSERT_TRUE(writeAvi(path, {spec}));
+    VideoSpec layout;
+    layout.frames = "--KK--K-";
+    ASSERT_TRUE(writeAvi(path, {layout}));
     auto video = openVideo(path);
     ASSERT_EQ(video->lastError, 0);
     ASSERT_EQ(video->duration(), 8);
@@ -131,9 +131,9 @@ TEST_F(VfWVideoSource, DroppedFramesShowTheFrameBeforeOrTheNextOne)
 TEST_F(VfWVideoSource, StreamOfOnlyDroppedFramesHasNoFrame)
 {
     std::string path = folder.path("empty-frames.avi");
-    VideoSpec spec;
-    spec.frames = "---";
-    ASSERT_TRUE(writeAvi(path, {spec}));
+    VideoSpec layout;
+    layout.frames = "---";
+    ASSERT_TRUE(writeAvi(path, {layout}));
     auto video = openVideo(path);
     ASSERT_EQ(video->lastError, 0);
     EXPECT_EQ(video->findFrame(1), -1);
@@ -203,10 +203,10 @@ TEST_F(VfWVideoSource, FrameRatesAndTimeConversions)
 TEST_F(VfWVideoSource, MissingDecompressorFailsAfterLengthAndFormat)
 {
     std::string path = folder.path("unknown.avi");
-    VideoSpec spec;
-    spec.compression = mmioFOURCC('Z', 'Z', 'Z', 'Z');
-    spec.bitCount = 16;
-    ASSERT_TRUE(writeAvi(path, {spec}));
+    VideoSpec layout;
+    layout.compression = mmioFOURCC('Z', 'Z', 'Z', 'Z');
+    layout.bitCount = 16;
+    ASSERT_TRUE(writeAvi(path, {layout}));
     auto video = openVideo(path);
     ASSERT_TRUE(video);
     EXPECT_EQ(video->lastError, 7);
@@ -222,9 +222,9 @@ TEST_F(VfWVideoSource, MissingDecompressorFailsAfterLengthAndFormat)
 TEST_F(VfWVideoSource, UntrustedFilesFailWithTheOpenCode)
 {
     std::string good = folder.path("good.avi");
-    VideoSpec spec;
-    spec.frames = std::string(30, 'K');
-    ASSERT_TRUE(writeAvi(good, {spec}));
+    VideoSpec layout;
+    layout.frames = std::string(30, 'K');
+    ASSERT_TRUE(writeAvi(good, {layout}));
     std::string truncated = folder.path("truncated.avi");
     std::string cutData = folder.path("cut-data.avi");
     std::string notAvi = folder.path("text.avi");

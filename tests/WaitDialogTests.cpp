@@ -129,9 +129,9 @@ TEST_F(WaitDialog, OpensAVfWSourceBehindThePlainDialog)
 TEST_F(WaitDialog, VfWOperationsRunWithoutADialog)
 {
     std::string path = folder.path("video.avi");
-    MediaWriter::VideoSpec spec;
-    spec.frames = "K-K";
-    ASSERT_TRUE(MediaWriter::writeAvi(path, {spec}));
+    MediaWriter::VideoSpec layout;
+    layout.frames = "K-K";
+    ASSERT_TRUE(MediaWriter::writeAvi(path, {layout}));
     std::unique_ptr<VideoSourceStream> video(VideoSourceStream::open(const_cast<char*>(path.c_str()), false, 0, nullptr));
     ASSERT_EQ(video->lastError, 0);
     EXPECT_EQ(video->findFrame(0, nullptr, 1, nullptr), 0);
