@@ -99,7 +99,12 @@ stop() {
         rm -f "$STATE/wineserver.started"
     fi
     if [ -f "$STATE/xvfb.pid" ]; then
-        kill "$(cat "$STATE/xvfb.pid")" 2>/dev/null || true
+        local pid
+        pid=$(cat "$STATE/xvfb.pid")
+        # A stale file may name a process id that now belongs to someone else.
+        if [ "$(ps -p "$pid" -o comm= 2>/dev/null)" = Xvfb ]; then
+            kill "$pid" 2>/dev/null || true
+        fi
         rm -f "$STATE/xvfb.pid"
     fi
     rm -f "$STATE/env"
