@@ -387,6 +387,13 @@ TEST_F(VfWWriter, AudioFormatChosenInTheDialog)
     }
     EXPECT_TRUE(writer->isCompressorSet(false));
     EXPECT_FALSE(writer->canSetCompressor(false));
+    // A second choice is refused and leaves the first one in place.
+    {
+        DialogWatcher::Driver driver(GetCurrentThreadId(), {{"", [](HWND d) { DialogWatcher::click(d, IDOK); }}});
+        EXPECT_FALSE(writer->chooseCompressor(nullptr, false));
+        EXPECT_TRUE(driver.completed());
+    }
+    EXPECT_EQ(writer->lastError, 205);
     ASSERT_TRUE(writer->start());
     std::vector<BYTE> tone = sinePcm(pcm, 8000);
     EXPECT_TRUE(writer->writeSample(0, tone.data(), 4000, -1, true));

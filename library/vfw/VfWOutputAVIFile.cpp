@@ -185,6 +185,9 @@ bool VfWOutputAVIFile::setAudioCompressor(AVICOMPRESSOPTIONS* options)
     return true;
 }
 
+// The dialog is shown even when the stream cannot take a compressor; the
+// choice is then dropped with the refusal's code, so that a compressor already
+// set keeps its options.
 bool VfWOutputAVIFile::chooseCompressor(void* parentWindow, bool isVideo)
 {
     if (notOpened())
@@ -192,13 +195,21 @@ bool VfWOutputAVIFile::chooseCompressor(void* parentWindow, bool isVideo)
     auto parent = static_cast<HWND>(parentWindow);
     if (!isVideo)
         return chooseAudioCompressor(parent);
-    videoOptions = AVICOMPRESSOPTIONS();
-    AVICOMPRESSOPTIONS* options = &videoOptions;
+    int refusal = compressorRefusal(true);
+    AVICOMPRESSOPTIONS scratch = {};
+    AVICOMPRESSOPTIONS* options = refusal ? &scratch : &videoOptions;
+    *options = AVICOMPRESSOPTIONS();
     INT_PTR chosen = AVISaveOptions(parent, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, &videoStream, &options);
-    if (chosen == TRUE)
-        return setCompressor(true, &videoOptions);
-    lastError = chosen == FALSE ? 206 : 26;
-    return false;
+    if (chosen != TRUE) {
+        lastError = chosen == FALSE ? 206 : 26;
+        return false;
+    }
+    if (refusal) {
+        AVISaveOptionsFree(1, &options);
+        lastError = refusal;
+        return false;
+    }
+    return setCompressor(true, &videoOptions);
 }
 
 bool VfWOutputAVIFile::chooseAudioCompressor(HWND parentWindow)
@@ -223,6 +234,10 @@ bool VfWOutputAVIFile::chooseAudioCompressor(HWND parentWindow)
     MMRESULT result = acmFormatChooseA(&choice);
     if (result != MMSYSERR_NOERROR) {
         lastError = result == ACMERR_CANCELED ? 206 : result == MMSYSERR_NODRIVER ? 35 : 26;
+        return false;
+    }
+    if (int refusal = compressorRefusal(false)) {
+        lastError = refusal;
         return false;
     }
     audioOptions = AVICOMPRESSOPTIONS();
