@@ -332,7 +332,7 @@ bool VfWOutputAVIFile::start()
             lastError = 24;
             return false;
         }
-        audioBufferCapacity = static_cast<long>(interleavingPeriod() * audio->nSamplesPerSec / 10000000);
+        updateAudioBufferCapacity();
         if (audioCompressed) {
             if (int code = prepareAudioConversion()) {
                 lastError = code;
@@ -506,11 +506,17 @@ bool VfWOutputAVIFile::compressAndWrite(unsigned char* data, long bytes, bool ke
     DWORD produced = acmHeader.cbDstLengthUsed;
     if (produced == 0)
         return true;
-    long blocks = static_cast<long>(produced / static_cast<WAVEFORMATEX*>(audioOptions.lpFormat)->nBlockAlign);
+    long blocks = compressedBlocks(produced);
     bool written = write(audioStream, compressedPosition, acmHeader.pbDst, blocks, static_cast<long>(produced), key,
                          nextSampleNumber);
     compressedPosition += blocks;
     return written;
+}
+
+// Whole blocks of the compressed format in `bytes` produced by ACM.
+long VfWOutputAVIFile::compressedBlocks(DWORD bytes)
+{
+    return static_cast<long>(bytes / static_cast<WAVEFORMATEX*>(audioOptions.lpFormat)->nBlockAlign);
 }
 
 // Converts (when `writeRest`) and writes what the ACM source buffer still
@@ -523,7 +529,7 @@ void VfWOutputAVIFile::finishAudioConversion(bool writeRest)
         if (writeRest && acmStreamConvert(acmStream, &acmHeader, ACM_STREAMCONVERTF_END) == 0
             && acmHeader.cbDstLengthUsed > 0) {
             DWORD produced = acmHeader.cbDstLengthUsed;
-            long blocks = static_cast<long>(produced / static_cast<WAVEFORMATEX*>(audioOptions.lpFormat)->nBlockAlign);
+            long blocks = compressedBlocks(produced);
             long next = 0;
             if (write(audioStream, compressedPosition, acmHeader.pbDst, blocks, static_cast<long>(produced), false, next))
                 compressedPosition += blocks;
@@ -569,6 +575,12 @@ bool VfWOutputAVIFile::close()
     return true;
 }
 
+// One interleaving period of audio samples.
+void VfWOutputAVIFile::updateAudioBufferCapacity()
+{
+    audioBufferCapacity = static_cast<long>(interleavingPeriod() * audio->nSamplesPerSec / 10000000);
+}
+
 LONGLONG VfWOutputAVIFile::interleavingPeriod()
 {
     lastError = 0;
@@ -598,5 +610,5 @@ void VfWOutputAVIFile::configureAVI(void* parentWindow)
         audioOptions.dwInterleaveEvery = static_cast<DWORD>(value / video->AvgTimePerFrame);
     else
         period = value;
-    audioBufferCapacity = static_cast<long>(interleavingPeriod() * audio->nSamplesPerSec / 10000000);
+    updateAudioBufferCapacity();
 }

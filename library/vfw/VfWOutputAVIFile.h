@@ -48,6 +48,8 @@ private:
     int makeCompressedVideoStream();
     int prepareAudioConversion();
     bool compressAndWrite(unsigned char* data, long bytes, bool key);
+    long compressedBlocks(DWORD bytes);
+    void updateAudioBufferCapacity();
     void finishAudioConversion(bool writeRest);
     void releaseStreams();
     void restoreInitialParms();
