@@ -23,3 +23,35 @@ make() {
 
 make mjpeg.avi ff -f lavfi -i "$(picture)" -c:v mjpeg -q:v 3 -pix_fmt yuvj420p mjpeg.avi
 make rgb24.avi ff -f lavfi -i "$(picture 64x48)" -c:v rawvideo -pix_fmt bgr24 rgb24.avi
+
+# Container probe: files with known numbers of video and audio streams. Each is
+# checked with ffprobe after it is made, so the tests' expected counts are the
+# file's own.
+probe_streams() {
+    ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$1" | sort | uniq -c |
+        awk '{n[$2]=$1} END {printf "%d %d\n", n["video"], n["audio"]}'
+}
+probe_make() {
+    local name=$1 expected="$2 $3"; shift 3
+    make "$name" "$@"
+    local found
+    found=$(probe_streams "$name")
+    [ "$found" = "$expected" ] ||
+        { echo "make-media: $name has $found (video audio), expected $expected" >&2; rm -f "$name"; return 1; }
+}
+# N inputs for ffmpeg: pictures of different sizes, tones of different pitches,
+# and the maps that keep every one of them as its own stream.
+probe_videos() { local i; for i in $(seq "$1"); do echo -f lavfi -i "$(picture 64x$((40 + 8 * i)) 25 1)"; done; }
+probe_tones() { local i; for i in $(seq "$1"); do echo -f lavfi -i "$(tone $((300 * i)) 22050 1)"; done; }
+probe_maps() { local i; for i in $(seq 0 $(($1 - 1))); do echo -map $i; done; }
+
+probe_make probe-1v1a.avi 1 1 ff $(probe_videos 1) $(probe_tones 1) $(probe_maps 2) \
+    -c:v mjpeg -pix_fmt yuvj420p -c:a pcm_s16le probe-1v1a.avi
+probe_make probe-2v2a.avi 2 2 ff $(probe_videos 2) $(probe_tones 2) $(probe_maps 4) \
+    -c:v mjpeg -pix_fmt yuvj420p -c:a pcm_s16le probe-2v2a.avi
+probe_make probe-5v.avi 5 0 ff $(probe_videos 5) $(probe_maps 5) \
+    -c:v mjpeg -pix_fmt yuvj420p probe-5v.avi
+probe_make probe-tone.wav 0 1 ff -f lavfi -i "$(tone 440 22050 1)" -c:a pcm_s16le probe-tone.wav
+probe_make probe-1v1a.mkv 1 1 ff $(probe_videos 1) $(probe_tones 1) $(probe_maps 2) \
+    -c:v libvpx -b:v 200k -c:a libvorbis probe-1v1a.mkv
+make probe-text.txt sh -c 'printf "Not a media file.\n" > probe-text.txt'
