@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
+#include <vfwmsgs.h>
 
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "MediaWriter.h"
 #include "TestMedia.h"
 #include "Trelix.h"
+#include "probe/StreamCountRules.h"
 
 #include <uuids.h>
 
@@ -202,15 +204,114 @@ TEST(MediaContainerDirectShow, LeavesNoGraphRegistered)
     EXPECT_EQ(graphsInRot(), before);
 }
 
-TEST(MediaContainerDirectShow, StreamWithoutDecoder)
+TEST(MediaContainerDirectShow, CountsAnAviWrittenByAVIFile)
 {
     TempFolder folder;
+    expectCounts(probe(writeStreams(folder, 2, 3), true), MediaContainer::Success, 2, 3);
+}
+
+TEST(MediaContainerDirectShow, StreamWithoutDecoderBesideOneWithDecoder)
+{
+    // No decoder knows 'ZZZZ'. Wine's splitter offers no pin for such a
+    // stream and RenderFile answers S_OK, so the video is not seen; where
+    // RenderFile reports the video as not rendered, the detector counts it.
+    TempFolder folder;
     Counts counts = probe(writeStreams(folder, 1, 1, mmioFOURCC('Z', 'Z', 'Z', 'Z')), true);
-    printf("ZZZZ: %d %d %d\n", counts.result, counts.video, counts.audio);
-    Counts trlx = probe(writeStreams(folder, 2, 1, mmioFOURCC('T', 'R', 'L', 'X')), true);
-    printf("TRLX: %d %d %d\n", trlx.result, trlx.video, trlx.audio);
-    Counts raw = probe(writeStreams(folder, 2, 3), true);
-    printf("RGB: %d %d %d\n", raw.result, raw.video, raw.audio);
+    EXPECT_EQ(counts.result, MediaContainer::Success);
+    EXPECT_EQ(counts.audio, 1);
+    EXPECT_GE(counts.video, 0);
+    EXPECT_LE(counts.video, 1);
+}
+
+TEST(MediaContainerDirectShow, OnlyStreamWithoutDecoder)
+{
+    // The graph cannot render it. A detector that reads the stream's type
+    // makes it a success with the detector's count; Wine's detector opens
+    // the file but fails to give the type, so the graph's result stands.
+    TempFolder folder;
+    Counts counts = probe(writeStreams(folder, 1, 0, mmioFOURCC('Z', 'Z', 'Z', 'Z')), true);
+    if (counts.result == MediaContainer::Success) {
+        EXPECT_EQ(counts.video, 1);
+    } else {
+        EXPECT_EQ(counts.result, MediaContainer::CannotRender);
+        EXPECT_EQ(counts.video, 0);
+    }
+    EXPECT_EQ(counts.audio, 0);
+}
+
+TEST(MediaContainerRecount, RenderResultsCountedThroughTheGraph)
+{
+    for (HRESULT hr : {S_OK, VFW_S_DUPLICATE_NAME, VFW_S_PARTIAL_RENDER}) {
+        RenderVerdict verdict = judgeRender(hr, true, true);
+        EXPECT_TRUE(verdict.countGraph) << std::hex << hr;
+        EXPECT_FALSE(verdict.detect.any()) << std::hex << hr;
+    }
+}
+
+TEST(MediaContainerRecount, KindNotRenderedIsCountedByTheDetector)
+{
+    RenderVerdict video = judgeRender(VFW_S_VIDEO_NOT_RENDERED, true, true);
+    EXPECT_TRUE(video.countGraph);
+    EXPECT_TRUE(video.detect.video);
+    EXPECT_FALSE(video.detect.audio);
+    RenderVerdict audio = judgeRender(VFW_S_AUDIO_NOT_RENDERED, true, true);
+    EXPECT_TRUE(audio.countGraph);
+    EXPECT_FALSE(audio.detect.video);
+    EXPECT_TRUE(audio.detect.audio);
+    EXPECT_FALSE(judgeRender(VFW_S_VIDEO_NOT_RENDERED, false, true).detect.any());
+    EXPECT_FALSE(judgeRender(VFW_S_AUDIO_NOT_RENDERED, true, false).detect.any());
+}
+
+TEST(MediaContainerRecount, FailedRenderLeavesBothRequestedKindsToTheDetector)
+{
+    for (HRESULT hr : {VFW_E_CANNOT_RENDER, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), E_FAIL, S_FALSE}) {
+        RenderVerdict verdict = judgeRender(hr, true, true);
+        EXPECT_FALSE(verdict.countGraph) << std::hex << hr;
+        EXPECT_TRUE(verdict.detect.video) << std::hex << hr;
+        EXPECT_TRUE(verdict.detect.audio) << std::hex << hr;
+    }
+    RenderVerdict audioOnly = judgeRender(VFW_E_CANNOT_RENDER, false, true);
+    EXPECT_FALSE(audioOnly.detect.video);
+    EXPECT_TRUE(audioOnly.detect.audio);
+}
+
+TEST(MediaContainerRecount, DetectorCountJoinsTheGraphCount)
+{
+    // One stream rendered, a second of the kind not: the detector's 2 holds.
+    int count = 1;
+    mergeDetectedCount(&count, true, 2, true);
+    EXPECT_EQ(count, 2);
+    // The detector never lowers what the graph connected.
+    count = 2;
+    mergeDetectedCount(&count, true, 1, true);
+    EXPECT_EQ(count, 2);
+    // A working graph reported the kind: there is at least one.
+    count = 0;
+    mergeDetectedCount(&count, true, 0, true);
+    EXPECT_EQ(count, 1);
+    // After a failed render the detector's count stands, 0 included.
+    count = 0;
+    mergeDetectedCount(&count, true, 0, false);
+    EXPECT_EQ(count, 0);
+    mergeDetectedCount(&count, true, 3, false);
+    EXPECT_EQ(count, 3);
+}
+
+TEST(MediaContainerRecount, KindsNotDetectedStayAsTheyAre)
+{
+    int count = 2;
+    mergeDetectedCount(&count, false, 5, true);
+    EXPECT_EQ(count, 2);
+    mergeDetectedCount(nullptr, true, 5, true);
+}
+
+TEST(MediaContainerRecount, ResultAfterTheDetector)
+{
+    EXPECT_EQ(combinedResult(MediaContainer::Success, MediaContainer::Success), MediaContainer::Success);
+    EXPECT_EQ(combinedResult(MediaContainer::Success, MediaContainer::CannotOpenFile), MediaContainer::CannotOpenFile);
+    EXPECT_EQ(combinedResult(MediaContainer::CannotRender, MediaContainer::Success), MediaContainer::Success);
+    EXPECT_EQ(combinedResult(MediaContainer::CannotRender, MediaContainer::UnreadableMediaType),
+              MediaContainer::CannotRender);
 }
 
 TEST(MediaContainerMessage, TextsOfTheTable)

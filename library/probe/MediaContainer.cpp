@@ -6,7 +6,6 @@
 #include <strsafe.h>
 #include <vfw.h>
 
-#include <algorithm>
 #include <initializer_list>
 #include <uuids.h>
 
@@ -14,6 +13,7 @@
 #include "../core/LibraryModule.h"
 #include "../directshow/MediaType.h"
 #include "../directshow/RunningObjectTable.h"
+#include "StreamCountRules.h"
 
 // ksuuids.h lists its GUIDs through this macro; their values come from strmiids.
 #define OUR_GUID_ENTRY(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
@@ -70,13 +70,6 @@ public:
 
 private:
     BSTR name = nullptr;
-};
-
-// Which kinds the media detector counts after the graph.
-struct DetectorKinds {
-    bool video = false;
-    bool audio = false;
-    bool any() const { return video || audio; }
 };
 
 ComPtr<IPin> firstInputPin(IBaseFilter* filter)
@@ -194,16 +187,10 @@ MediaContainer::Error countThroughGraph(const char* fileName, WideName& wideName
         *videoCount = 0;
     if (audioCount)
         *audioCount = 0;
-    HRESULT hr = graph.render(wideName.get());
-    if (hr == VFW_S_VIDEO_NOT_RENDERED) {
-        detect.video = videoCount != nullptr;
-    } else if (hr == VFW_S_AUDIO_NOT_RENDERED) {
-        detect.audio = audioCount != nullptr;
-    } else if (hr != S_OK && hr != VFW_S_DUPLICATE_NAME && hr != VFW_S_PARTIAL_RENDER) {
-        detect.video = videoCount != nullptr;
-        detect.audio = audioCount != nullptr;
+    RenderVerdict verdict = judgeRender(graph.render(wideName.get()), videoCount != nullptr, audioCount != nullptr);
+    detect = verdict.detect;
+    if (!verdict.countGraph)
         return MediaContainer::CannotRender;
-    }
     return graph.count(videoCount, audioCount);
 }
 
@@ -234,18 +221,6 @@ MediaContainer::Error countThroughDetector(BSTR fileName, DetectorKinds detect, 
     return MediaContainer::Success;
 }
 
-// The detector sees every stream of a kind, the graph only those it could
-// render: the larger count is the file's. After a graph that worked, a kind
-// it reported as not rendered exists, so its count is at least 1.
-void mergeCount(int* count, bool detected, int found, bool graphSucceeded)
-{
-    if (!count || !detected)
-        return;
-    *count = std::max(*count, found);
-    if (graphSucceeded && *count == 0)
-        *count = 1;
-}
-
 MediaContainer::Error streamsNumberDirectShow(const char* fileName, int* videoCount, int* audioCount)
 {
     WideName wideName;
@@ -257,11 +232,9 @@ MediaContainer::Error streamsNumberDirectShow(const char* fileName, int* videoCo
     int audioFound = 0;
     MediaContainer::Error detectorResult = countThroughDetector(wideName.get(), detect, videoFound, audioFound);
     bool graphSucceeded = result == MediaContainer::Success;
-    mergeCount(videoCount, detect.video, videoFound, graphSucceeded);
-    mergeCount(audioCount, detect.audio, audioFound, graphSucceeded);
-    if (graphSucceeded || detectorResult == MediaContainer::Success)
-        result = detectorResult;
-    return result;
+    mergeDetectedCount(videoCount, detect.video, videoFound, graphSucceeded);
+    mergeDetectedCount(audioCount, detect.audio, audioFound, graphSucceeded);
+    return combinedResult(result, detectorResult);
 }
 
 } // namespace
