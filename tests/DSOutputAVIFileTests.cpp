@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <vector>
+
+#include "MediaWriter.h"
+#include "Trelix.h"
+#include "core/ErrorCodes.h"
+
+using namespace MediaWriter;
+
+namespace {
+
+VIDEOINFOHEADER rgbVideo(LONG width, LONG height, LONGLONG avgTimePerFrame, WORD bitCount = 24)
+{
+    VIDEOINFOHEADER info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = bitCount;
+    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = imageSize(width, height < 0 ? -height : height, bitCount);
+    info.AvgTimePerFrame = avgTimePerFrame;
+    return info;
+}
+
+using Writer = std::unique_ptr<OutputAVIFile>;
+
+Writer create(const std::string& path, const VIDEOINFOHEADER* video, bool compressVideo, const WAVEFORMATEX* audio,
+              bool compressAudio)
+{
+    return Writer(OutputAVIFile::create(path.c_str(), video, compressVideo, audio, compressAudio, true));
+}
+
+// Destroys the writer on another thread; false when that takes more than
+// ten seconds (a hang).
+bool destroyPromptly(Writer writer)
+{
+    auto done = std::async(std::launch::async, [&writer] {
+        TrelixThread();
+        writer.reset();
+    });
+    return done.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+}
+
+LONGLONG fileSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+class DSOutputAVIFileTest : public ::testing::Test {
+protected:
+    TempFolder folder;
+    std::string path = folder.path("out.avi");
+    VIDEOINFOHEADER video = rgbVideo(64, 48, 400000);
+    WAVEFORMATEX pcm = pcmFormat(44100, 2, 16);
+};
+
+} // namespace
+
+TEST_F(DSOutputAVIFileTest, FactoryGivesTheDirectShowWriter)
+{
+    Writer writer = create(path, &video, false, nullptr, false);
+    ASSERT_TRUE(writer);
+    EXPECT_TRUE(writer->usesDirectShow());
+    EXPECT_EQ(writer->lastError, 0);
+    EXPECT_NE(dynamic_cast<DSOutputAVIFile*>(writer.get()), nullptr);
+}
+
+TEST_F(DSOutputAVIFileTest, CreateRefusesMissingStreamsAndUnacceptableVideo)
+{
+    Writer none = create(path, nullptr, false, nullptr, false);
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->lastError, OutputError::NoStreams);
+    EXPECT_FALSE(none->start());
+    EXPECT_EQ(none->lastError, DSError::NotOpened);
+
+    VIDEOINFOHEADER rgb16 = rgbVideo(64, 48, 400000, 16);
+    Writer refused = create(path, &rgb16, true, nullptr, false);
+    EXPECT_EQ(refused->lastError, OutputError::UnacceptableVideoFormat);
+}
+
+TEST_F(DSOutputAVIFileTest, WritesBeforeStartReportNotStarted)
+{
+    Writer writer = create(path, &video, false, nullptr, false);
+    std::vector<BYTE> frame = framePixels(64, 48, 0);
+    EXPECT_FALSE(writer->writeFrame(0, frame.data(), 1, -1, true));
+    EXPECT_EQ(writer->lastError, DSError::GraphNotStarted);
+    EXPECT_FALSE(writer->writeSample(0, frame.data(), 1, -1, true));
+    EXPECT_EQ(writer->lastError, OutputError::NoAudioStream);
+    EXPECT_FALSE(writer->close());
+    EXPECT_EQ(writer->lastError, DSError::GraphNotStarted);
+}
+
+TEST_F(DSOutputAVIFileTest, CompressorCodes)
+{
+    Writer copy = create(path, &video, false, nullptr, false);
+    EXPECT_FALSE(copy->canSetCompressor(true));
+    EXPECT_EQ(copy->lastError, OutputError::CopyRequired);
+    EXPECT_FALSE(copy->canSetCompressor(false));
+    EXPECT_EQ(copy->lastError, OutputError::NoAudioStream);
+    EXPECT_FALSE(copy->isCompressorSet(true));
+    copy->configureCompressor(nullptr, true);
+    EXPECT_EQ(copy->lastError, OutputError::NoCompressorSelected);
+}
+
+TEST_F(DSOutputAVIFileTest, NullCompressorConnectsStraightToTheMux)
+{
+    Writer writer = create(path, &video, true, nullptr, false);
+    ASSERT_EQ(writer->lastError, 0);
+    EXPECT_FALSE(writer->canRun());
+    EXPECT_FALSE(writer->start());
+    EXPECT_EQ(writer->lastError, DSError::GraphNotConfigured);
+    ASSERT_TRUE(writer->canSetCompressor(true));
+    ASSERT_TRUE(writer->setCompressor(true, nullptr)) << writer->lastError;
+    EXPECT_FALSE(writer->compressedVideo());
+    EXPECT_TRUE(writer->canRun());
+    EXPECT_FALSE(writer->setCompressor(true, nullptr));
+    EXPECT_EQ(writer->lastError, OutputError::CopyRequired);
+}
+
+// A mux that reports no interleave time gives audio buffers of one second.
+TEST_F(DSOutputAVIFileTest, AudioBufferHoldsOneSecondWhenTheMuxGivesNoPeriod)
+{
+    Writer writer = create(path, &video, true, &pcm, true);
+    ASSERT_EQ(writer->lastError, 0);
+    LONGLONG period = writer->interleavingPeriod();
+    if (period > 0)
+        GTEST_SKIP() << "the platform's mux reports a period of " << period;
+    std::vector<BYTE> sound = sinePcm(pcm, 44101);
+    EXPECT_FALSE(writer->bufferedWriteSample(0, sound.data(), 44101, -1, true));
+    EXPECT_EQ(writer->lastError, OutputError::AudioBufferOverflow);
+    EXPECT_TRUE(writer->bufferedWriteSample(0, sound.data(), 44100, -1, true));
+}
+
+TEST_F(DSOutputAVIFileTest, DestroyedBeforeStartReturnsPromptly)
+{
+    Writer writer = create(path, &video, false, nullptr, false);
+    ASSERT_EQ(writer->lastError, 0);
+    EXPECT_TRUE(destroyPromptly(std::move(writer)));
+}
+
+// Where the graph does not run (Wine's mux cannot write through the file
+// writer), start reports 22 and the writer is still destroyed promptly.
+TEST_F(DSOutputAVIFileTest, StartRunsTheGraphOrReportsWhy)
+{
+    Writer writer = create(path, &video, false, nullptr, false);
+    ASSERT_EQ(writer->lastError, 0);
+    bool started = writer->start();
+    if (!started) {
+        EXPECT_EQ(writer->lastError, DSError::CannotRunGraph);
+    }
+    EXPECT_TRUE(destroyPromptly(std::move(writer)));
+}
+
+TEST_F(DSOutputAVIFileTest, WritesFramesThatReadBack)
+{
+    Writer writer = create(path, &video, false, nullptr, false);
+    ASSERT_EQ(writer->lastError, 0);
+    if (!writer->start())
+        GTEST_SKIP() << "the graph does not run here (code " << writer->lastError << ")";
+    for (int i = 0; i < 10; ++i) {
+        std::vector<BYTE> frame = framePixels(64, 48, i);
+        ASSERT_TRUE(writer->writeFrame(i, frame.data(), 1, -1, true)) << writer->lastError;
+    }
+    EXPECT_EQ(writer->nextFrame_number(), 10);
+    ASSERT_TRUE(writer->close()) << writer->lastError;
+    std::vector<BYTE> frame = framePixels(64, 48, 0);
+    EXPECT_FALSE(writer->writeFrame(10, frame.data(), 1, -1, true));
+    EXPECT_EQ(writer->lastError, DSError::NotOpened);
+    writer.reset();
+
+    std::unique_ptr<VideoSourceStream> source(VideoSourceStream::open(&path[0], false, 0, nullptr));
+    ASSERT_TRUE(source);
+    ASSERT_EQ(source->lastError, 0);
+    for (long i = 0; i < 10; ++i) {
+        long number = i;
+        unsigned char* bits = source->getFrameBits(number);
+        ASSERT_NE(bits, nullptr);
+        std::vector<BYTE> expected = framePixels(64, 48, i);
+        EXPECT_EQ(std::memcmp(bits, expected.data(), expected.size()), 0) << "frame " << i;
+    }
+}
+
+TEST_F(DSOutputAVIFileTest, FrameLargerThanTheBufferFails)
+{
+    Writer writer = create(path, &video, false, nullptr, false);
+    if (!writer->start())
+        GTEST_SKIP() << "the graph does not run here (code " << writer->lastError << ")";
+    std::vector<BYTE> big(video.bmiHeader.biSizeImage + 1);
+    EXPECT_FALSE(writer->writeFrame(0, big.data(), 1, static_cast<long>(big.size()), true));
+    EXPECT_EQ(writer->lastError, DSError::WriteError);
+    EXPECT_TRUE(destroyPromptly(std::move(writer)));
+    EXPECT_GT(fileSize(path), 0);
+}
+
+// Interleaving is the mux's: where it cannot report its mode or period the
+// writer says so with 63.
+TEST_F(DSOutputAVIFileTest, InterleavingThroughTheMux)
+{
+    Writer writer = create(path, &video, false, nullptr, false);
+    bool automatic = writer->isAutomaticallyInterleaved();
+    if (writer->lastError != 0) {
+        EXPECT_EQ(writer->lastError, DSError::NoInterleavingProperties);
+        EXPECT_FALSE(automatic);
+        EXPECT_EQ(writer->interleavingPeriod(), 0);
+        EXPECT_EQ(writer->lastError, DSError::NoInterleavingProperties);
+        writer->configureAVI(nullptr);
+        EXPECT_EQ(writer->lastError, DSError::NoInterleavingProperties);
+        return;
+    }
+    ASSERT_TRUE(writer->setAutomaticInterleaving(false));
+    EXPECT_FALSE(writer->isAutomaticallyInterleaved());
+    ASSERT_TRUE(writer->setAutomaticInterleaving(true));
+    EXPECT_TRUE(writer->isAutomaticallyInterleaved());
+}
