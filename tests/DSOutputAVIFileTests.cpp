@@ -9,6 +9,7 @@
 #include "MediaWriter.h"
 #include "Trelix.h"
 #include "core/ErrorCodes.h"
+#include "directshow/WriteTimes.h"
 
 using namespace MediaWriter;
 
@@ -220,4 +221,70 @@ TEST_F(DSOutputAVIFileTest, InterleavingThroughTheMux)
     EXPECT_FALSE(writer->isAutomaticallyInterleaved());
     ASSERT_TRUE(writer->setAutomaticInterleaving(true));
     EXPECT_TRUE(writer->isAutomaticallyInterleaved());
+}
+
+TEST(DSOutputAVIFileWrites, FrameBytesUseTheDibRowSize)
+{
+    VIDEOINFOHEADER odd = rgbVideo(321, 240, 400000);
+    EXPECT_EQ(WriteTimes::frameBytes(odd.bmiHeader, 1), 240 * 964);
+    VIDEOINFOHEADER topDown = rgbVideo(320, -240, 400000);
+    EXPECT_EQ(WriteTimes::frameBytes(topDown.bmiHeader, 1), 230400);
+    EXPECT_EQ(WriteTimes::frameBytes(topDown.bmiHeader, 3), 3 * 230400);
+}
+
+TEST(DSOutputAVIFileWrites, FrameTenAtTwentyFiveFramesPerSecond)
+{
+    VIDEOINFOHEADER video = rgbVideo(64, 48, 400000);
+    REFERENCE_TIME start = 0, stop = 0;
+    WriteTimes::frameTimes(video, 10, 1, start, stop);
+    EXPECT_EQ(start, 4000000);
+    EXPECT_EQ(stop, 4400000);
+}
+
+TEST(DSOutputAVIFileWrites, SecondSecondOfAudio)
+{
+    WAVEFORMATEX pcm = pcmFormat(44100, 2, 16);
+    REFERENCE_TIME start = 0, stop = 0;
+    WriteTimes::sampleTimes(pcm, 44100, 88199 - 44100 + 1, start, stop);
+    EXPECT_EQ(start, 10000000);
+    EXPECT_EQ(stop, 20000000);
+    EXPECT_EQ(WriteTimes::sampleBytes(pcm, 44100), 176400);
+    // Past 2^31 / 10^7 seconds' worth of samples the products need 64 bits.
+    WriteTimes::sampleTimes(pcm, 2000000000, 1, start, stop);
+    EXPECT_EQ(start, 2000000000LL * 10000000 / 44100);
+}
+
+// Wine's mux has no audio inputs: copying audio then fails with 42.
+TEST_F(DSOutputAVIFileTest, AudioCopyConnectsToTheMuxOrSaysWhy)
+{
+    Writer writer = create(path, &video, false, &pcm, false);
+    ASSERT_TRUE(writer);
+    if (writer->lastError != 0) {
+        EXPECT_EQ(writer->lastError, DSError::AudioCopyConnectionFailed);
+        EXPECT_TRUE(writer->lastError_isFatal());
+        return;
+    }
+    EXPECT_TRUE(writer->canRun());
+}
+
+// The engine's video thread waits for its turn while the output goes: the
+// destruction does not wait for it, and the stop request releases it.
+TEST_F(DSOutputAVIFileTest, DestroyedWhileTheEnginesOtherWriterWaits)
+{
+    Writer writer = create(path, &video, false, &pcm, true);
+    ASSERT_EQ(writer->lastError, 0);
+    AutomaticInterleaveEngine engine;
+    ASSERT_TRUE(engine.setOutputStream(writer.get(), true));
+    std::vector<BYTE> sound = sinePcm(pcm, 100);
+    ASSERT_TRUE(engine.Write(AutomaticInterleaveEngine::audioThread, 0, sound.data(), 100, -1, true));
+    std::vector<BYTE> frame = framePixels(64, 48, 0);
+    auto videoWriter = std::async(std::launch::async, [&] {
+        TrelixThread();
+        return engine.Write(AutomaticInterleaveEngine::videoThread, 0, frame.data(), 1, -1, true);
+    });
+    EXPECT_EQ(videoWriter.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    EXPECT_TRUE(destroyPromptly(std::move(writer)));
+    engine.userStop();
+    ASSERT_EQ(videoWriter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(videoWriter.get());
 }

@@ -9,6 +9,7 @@
 #include "../core/TrelixThread.h"
 #include "MSDfilter.h"
 #include "RunningObjectTable.h"
+#include "WriteTimes.h"
 
 namespace {
 
@@ -141,11 +142,6 @@ void closeHandle(HANDLE& handle)
         CloseHandle(handle);
         handle = nullptr;
     }
-}
-
-LONG dibRowBytes(const BITMAPINFOHEADER& header)
-{
-    return ((header.biBitCount * header.biWidth + 31) & ~31) / 8;
 }
 
 bool finalEvent(long code)
@@ -501,11 +497,10 @@ bool DSOutputAVIFile::writeFrame(long first, unsigned char* data, long count, lo
         lastError = DSError::GraphNotStarted;
         return false;
     }
-    const BITMAPINFOHEADER& header = video->bmiHeader;
     if (bytes < 0)
-        bytes = count * (header.biHeight < 0 ? -header.biHeight : header.biHeight) * dibRowBytes(header);
-    REFERENCE_TIME start = static_cast<REFERENCE_TIME>(first) * video->AvgTimePerFrame;
-    REFERENCE_TIME stop = start + static_cast<REFERENCE_TIME>(count) * video->AvgTimePerFrame;
+        bytes = static_cast<long>(WriteTimes::frameBytes(video->bmiHeader, count));
+    REFERENCE_TIME start, stop;
+    WriteTimes::frameTimes(*video, first, count, start, stop);
     if (!deliver(videoSource, data, bytes, start, stop, key))
         return false;
     nextFrameNumber = first + count;
@@ -525,9 +520,9 @@ bool DSOutputAVIFile::writeSample(long first, unsigned char* data, long count, l
         return false;
     }
     if (bytes < 0)
-        bytes = (audio->wBitsPerSample * audio->nChannels * count) >> 3;
-    REFERENCE_TIME start = static_cast<REFERENCE_TIME>(first) * kOneSecond / audio->nSamplesPerSec;
-    REFERENCE_TIME stop = (static_cast<REFERENCE_TIME>(first) + count) * kOneSecond / audio->nSamplesPerSec;
+        bytes = static_cast<long>(WriteTimes::sampleBytes(*audio, count));
+    REFERENCE_TIME start, stop;
+    WriteTimes::sampleTimes(*audio, first, count, start, stop);
     if (!deliver(audioSource, data, bytes, start, stop, key))
         return false;
     nextSampleNumber = first + count;

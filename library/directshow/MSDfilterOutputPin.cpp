@@ -2,11 +2,11 @@
 
 #include <cstddef>
 #include <cstring>
-#include <cstdlib>
 #include <uuids.h>
 
 #include "MSDfilter.h"
 #include "MediaType.h"
+#include "WriteTimes.h"
 
 namespace {
 
@@ -17,15 +17,9 @@ bool uncompressed(const BITMAPINFOHEADER& header)
     return header.biCompression == BI_RGB || header.biCompression == BI_BITFIELDS;
 }
 
-// Bytes of one DIB row: rows are padded to 32 bits.
-LONGLONG rowBytes(const BITMAPINFOHEADER& header)
-{
-    return ((static_cast<LONGLONG>(header.biBitCount) * header.biWidth + 31) & ~31LL) / 8;
-}
-
 LONGLONG imageBytes(const BITMAPINFOHEADER& header)
 {
-    return std::llabs(static_cast<LONGLONG>(header.biHeight)) * rowBytes(header);
+    return WriteTimes::frameBytes(header, 1);
 }
 
 // The RGB subtype of an uncompressed header. 16-bit BI_RGB has no masks: by
