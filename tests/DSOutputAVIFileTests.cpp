@@ -288,3 +288,13 @@ TEST_F(DSOutputAVIFileTest, DestroyedWhileTheEnginesOtherWriterWaits)
     ASSERT_EQ(videoWriter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_FALSE(videoWriter.get());
 }
+
+// AVIFile cannot create a file in a missing folder (fatal 21): the
+// automatic factory then gives the DirectShow writer.
+TEST_F(DSOutputAVIFileTest, AutomaticFactoryFallsBackAfterAFatalVfWError)
+{
+    std::string missing = folder.path("missing\\folder\\out.avi");
+    std::unique_ptr<OutputAVIFile> writer(OutputAVIFile::create(missing.c_str(), &video, false, nullptr, false));
+    ASSERT_TRUE(writer);
+    EXPECT_TRUE(writer->usesDirectShow());
+}
