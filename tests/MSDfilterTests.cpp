@@ -345,3 +345,26 @@ TEST(MSDfilter, StopWhileWaitingForDataDoesNotHang)
     REFERENCE_TIME start = 0, stop = 400000;
     EXPECT_TRUE(filter->deliverSample(frame.data(), static_cast<long>(frame.size()), &start, &stop, true));
 }
+
+// A new buffer length takes effect when the graph reconnects the pin: the
+// allocator is negotiated again with the new size.
+TEST(MSDfilter, ReconnectionNegotiatesTheNewBufferSize)
+{
+    WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    Filter filter(&pcm, 100);
+    PushGraph graph(filter.get());
+    ASSERT_TRUE(graph.ok);
+    filter->pin->setSamplesPerBuffer(200);
+    ASSERT_EQ(graph.graph->Reconnect(filter->pin), S_OK);
+    ComPtr<IPin> peer;
+    ASSERT_EQ(filter->pin->ConnectedTo(peer.put()), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+    std::vector<BYTE> block(800, 0x33);
+    REFERENCE_TIME start = 0, stop = 200 * 10000000LL / 44100;
+    EXPECT_FALSE(filter->deliverSample(block.data(), 800, &start, &stop, true));
+    EXPECT_FALSE(filter->deliverSample(nullptr, 0, nullptr, nullptr, false));
+    EXPECT_TRUE(graph.completes());
+    std::vector<Recorder::Seen> seen = graph.recorder.samples();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].bytes, 800);
+}
