@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "MediaWriter.h"
+#include "TestMedia.h"
 #include "Trelix.h"
 #include "core/ErrorCodes.h"
 #include "directshow/WriteTimes.h"
+
+#include <uuids.h>
 
 using namespace MediaWriter;
 
@@ -297,4 +300,63 @@ TEST_F(DSOutputAVIFileTest, AutomaticFactoryFallsBackAfterAFatalVfWError)
     std::unique_ptr<OutputAVIFile> writer(OutputAVIFile::create(missing.c_str(), &video, false, nullptr, false));
     ASSERT_TRUE(writer);
     EXPECT_TRUE(writer->usesDirectShow());
+}
+
+namespace {
+
+struct RawFrame {
+    std::vector<BYTE> bytes;
+    bool key;
+};
+
+std::vector<RawFrame> readRaw(RawDataSourceStream& raw, long frames)
+{
+    std::vector<RawFrame> result;
+    for (long n = 0; n < frames; ++n) {
+        long sample = n, count = 0, bytes = 0;
+        bool key = false;
+        unsigned char* data = raw.getData(sample, count, bytes, key);
+        if (!data || sample != n)
+            break;
+        result.push_back({std::vector<BYTE>(data, data + bytes), key});
+    }
+    return result;
+}
+
+} // namespace
+
+// MJPEG frames read raw through AVIFile go to the file byte for byte.
+TEST_F(DSOutputAVIFileTest, CopiesCompressedFramesAsStored)
+{
+    REQUIRE_MEDIA(source, "mjpeg.avi");
+    std::unique_ptr<RawDataSourceStream> raw(RawDataSourceStream::open(&source[0], true, false, 0, nullptr));
+    ASSERT_TRUE(raw);
+    ASSERT_EQ(raw->lastError, 0);
+    AM_MEDIA_TYPE* type = raw->format();
+    ASSERT_EQ(type->formattype, FORMAT_VideoInfo);
+    ASSERT_GE(type->cbFormat, sizeof(VIDEOINFOHEADER));
+    VIDEOINFOHEADER info = *reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
+    Writer writer = create(path, &info, false, nullptr, false);
+    ASSERT_EQ(writer->lastError, 0);
+    EXPECT_TRUE(writer->canRun());
+    std::vector<RawFrame> frames = readRaw(*raw, 50);
+    ASSERT_EQ(frames.size(), 50u);
+    if (!writer->start())
+        GTEST_SKIP() << "the graph does not run here (code " << writer->lastError << ")";
+    for (size_t n = 0; n < frames.size(); ++n)
+        ASSERT_TRUE(writer->writeFrame(static_cast<long>(n), frames[n].bytes.data(), 1,
+                                       static_cast<long>(frames[n].bytes.size()), frames[n].key))
+            << writer->lastError;
+    ASSERT_TRUE(writer->close());
+    writer.reset();
+
+    std::unique_ptr<RawDataSourceStream> copy(RawDataSourceStream::open(&path[0], true, false, 0, nullptr));
+    ASSERT_TRUE(copy);
+    ASSERT_EQ(copy->lastError, 0);
+    std::vector<RawFrame> stored = readRaw(*copy, 50);
+    ASSERT_EQ(stored.size(), frames.size());
+    for (size_t n = 0; n < frames.size(); ++n) {
+        EXPECT_EQ(stored[n].bytes, frames[n].bytes) << "frame " << n;
+        EXPECT_EQ(stored[n].key, frames[n].key) << "frame " << n;
+    }
 }
