@@ -161,6 +161,16 @@ TEST_F(DSOutputAVIFileTest, StartRunsTheGraphOrReportsWhy)
     if (!started) {
         EXPECT_EQ(writer->lastError, DSError::CannotRunGraph);
     }
+    // Whether the graph runs or not, a write either lands or fails: it never
+    // waits for a streaming thread that is not there.
+    std::vector<BYTE> frame = framePixels(64, 48, 0);
+    bool written = writer->writeFrame(0, frame.data(), 1, -1, true);
+    EXPECT_EQ(written, started);
+    if (!written) {
+        EXPECT_EQ(writer->lastError, DSError::WriteError);
+    }
+    EXPECT_FALSE(writer->writeFrame(1, nullptr, 1, -1, true));
+    EXPECT_EQ(writer->lastError, DSError::WriteError);
     EXPECT_TRUE(destroyPromptly(std::move(writer)));
 }
 

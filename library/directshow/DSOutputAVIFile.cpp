@@ -474,10 +474,12 @@ void DSOutputAVIFile::finishGraph()
         lastError = DSError::GetStateFailed;
 }
 
+// Null data would be taken for the end of the stream, after which every
+// write would seem to succeed: it is a write error instead.
 bool DSOutputAVIFile::deliver(MSDfilter* source, unsigned char* data, long bytes, REFERENCE_TIME start,
                               REFERENCE_TIME stop, bool key)
 {
-    if (source->deliverSample(data, bytes, &start, &stop, key)) {
+    if (!data || source->deliverSample(data, bytes, &start, &stop, key)) {
         lastError = DSError::WriteError;
         return false;
     }
