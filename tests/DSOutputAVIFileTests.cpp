@@ -91,6 +91,16 @@ TEST_F(DSOutputAVIFileTest, CreateRefusesMissingStreamsAndUnacceptableVideo)
     EXPECT_EQ(refused->lastError, OutputError::UnacceptableVideoFormat);
 }
 
+// 16-bit BI_RGB frames are stored as written (RGB555, the DIB convention).
+TEST_F(DSOutputAVIFileTest, SixteenBitRgbIsCopiedAsRgb555)
+{
+    VIDEOINFOHEADER rgb16 = rgbVideo(64, 48, 400000, 16);
+    Writer writer = create(path, &rgb16, false, nullptr, false);
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(writer->lastError, 0);
+    EXPECT_TRUE(writer->canRun());
+}
+
 TEST_F(DSOutputAVIFileTest, WritesBeforeStartReportNotStarted)
 {
     Writer writer = create(path, &video, false, nullptr, false);
