@@ -171,6 +171,11 @@ TEST_F(DSOutputAVIFileTest, StartRunsTheGraphOrReportsWhy)
     if (!started) {
         EXPECT_EQ(writer->lastError, DSError::CannotRunGraph);
     }
+    // A second start tells the same, without starting anything.
+    EXPECT_EQ(writer->start(), started);
+    if (!started) {
+        EXPECT_EQ(writer->lastError, DSError::CannotRunGraph);
+    }
     // Whether the graph runs or not, a write either lands or fails: it never
     // waits for a streaming thread that is not there.
     std::vector<BYTE> frame = framePixels(64, 48, 0);

@@ -391,8 +391,13 @@ bool DSOutputAVIFile::start()
         return false;
     }
     lastError = DSError::Success;
-    if (graphThread)
-        return true;
+    // A graph thread that has ended left no running graph behind.
+    if (graphThread) {
+        if (WaitForSingleObject(graphThread, 0) != WAIT_OBJECT_0)
+            return true;
+        lastError = DSError::CannotRunGraph;
+        return false;
+    }
     nextFrameNumber = 0;
     nextSampleNumber = 0;
     ComPtr<IMediaFilter> filter;
