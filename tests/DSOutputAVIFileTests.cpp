@@ -186,6 +186,13 @@ TEST_F(DSOutputAVIFileTest, StartRunsTheGraphOrReportsWhy)
     }
     EXPECT_FALSE(writer->writeFrame(1, nullptr, 1, -1, true));
     EXPECT_EQ(writer->lastError, DSError::WriteError);
+    // Closing a graph that never ran finishes no file.
+    EXPECT_EQ(writer->close(), started);
+    if (!started) {
+        EXPECT_EQ(writer->lastError, DSError::CannotRunGraph);
+    }
+    EXPECT_FALSE(writer->close());
+    EXPECT_EQ(writer->lastError, DSError::NotOpened);
     EXPECT_TRUE(destroyPromptly(std::move(writer)));
 }
 

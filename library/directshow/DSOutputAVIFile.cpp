@@ -409,6 +409,10 @@ bool DSOutputAVIFile::start()
         return false;
     }
     WaitForSingleObject(startedEvent, INFINITE);
+    // A graph that did not run ends its thread at once: wait for that, so
+    // that the thread's end tells later operations the graph is not running.
+    if (lastError == DSError::CannotRunGraph)
+        WaitForSingleObject(graphThread, INFINITE);
     return lastError == DSError::Success || lastError == DSError::CannotChangeClock;
 }
 
@@ -544,9 +548,13 @@ bool DSOutputAVIFile::close()
         lastError = DSError::GraphNotStarted;
         return false;
     }
+    // A graph thread that ended before it was asked to never finished a file.
+    bool ended = WaitForSingleObject(graphThread, 0) == WAIT_OBJECT_0;
     lastError = DSError::Success;
     SignalObjectAndWait(stopEvent, graphThread, INFINITE, FALSE);
     unusable = true;
+    if (ended && lastError == DSError::Success)
+        lastError = DSError::CannotRunGraph;
     return lastError == DSError::Success;
 }
 
