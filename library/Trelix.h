@@ -9,6 +9,7 @@
 #include "core/TrelixThread.h"
 #include "core/VideoSourceStream.h"
 #include "directshow/DSAudioOrVideoStream.h"
+#include "directshow/DSOutputAVIFile.h"
 #include "output/AutomaticInterleaveEngine.h"
 #include "output/OutputAVIFile.h"
 #include "probe/MediaContainer.h"

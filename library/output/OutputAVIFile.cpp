@@ -5,6 +5,7 @@
 #include <new>
 
 #include "../core/BackendChoice.h"
+#include "../directshow/DSOutputAVIFile.h"
 #include "../vfw/VfWOutputAVIFile.h"
 
 OutputAVIFile::OutputAVIFile()
@@ -22,13 +23,11 @@ OutputAVIFile::~OutputAVIFile()
     delete[] audioBuffer;
 }
 
-// There is no DirectShow writer in this build: the DirectShow branch gives no
-// object.
 OutputAVIFile* OutputAVIFile::create(const char* fileName, const VIDEOINFOHEADER* video, bool compressVideo,
                                      const WAVEFORMATEX* audio, bool compressAudio, bool useDirectShow)
 {
     if (useDirectShow)
-        return nullptr;
+        return DSOutputAVIFile::create(fileName, video, compressVideo, audio, compressAudio);
     return VfWOutputAVIFile::create(fileName, video, compressVideo, audio, compressAudio);
 }
 
