@@ -1,6 +1,7 @@
 #include "DSOutputAVIFile.h"
 
 #include <new>
+#include <dshow.h>
 #include <olectl.h>
 #include <uuids.h>
 

@@ -4,7 +4,8 @@
 #include "DSAudioOrVideoStream.h"
 
 #include <windows.h>
-#include <dshow.h>
+#include <strmif.h>
+#include <control.h>
 
 class MSDfilter;
 
