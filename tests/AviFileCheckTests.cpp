@@ -262,6 +262,40 @@ TEST_F(AviFileCheckTest, RefusesIndexEntriesAndLengthsThatDisagreeWithTheData)
     EXPECT_EQ(patched(va, "shorter.avi", [&](Bytes& b) { strh(b, 0, 8, 4); }), Verdict::Safe);
 }
 
+// The file without its index, as a writer that never indexes leaves it: the
+// platform walks the 'movi' list instead, and so does the check.
+TEST_F(AviFileCheckTest, WalksTheMovieListOfAFileWithoutIndex)
+{
+    std::string va = writeVideoAndAudio();
+    Bytes bytes = load(va);
+    size_t idx1 = chunkAt(bytes, "idx1");
+    size_t movi = chunkAt(bytes, "movi");
+    ASSERT_NE(idx1, 0u);
+    ASSERT_EQ(movi + 8 + get32(bytes, movi + 4), idx1) << "the index follows the 'movi' list";
+    bytes.resize(idx1);
+    size_t flags = chunkAt(bytes, "avih") + 8 + 12;
+    put32(bytes, flags, get32(bytes, flags) & ~0x10u);
+    // Appends `more` at the end of 'movi', which ends the file.
+    auto grown = [&](const Bytes& more) {
+        Bytes b = bytes;
+        append(b, more);
+        put32(b, movi + 4, static_cast<DWORD>(b.size() - movi - 8));
+        put32(b, 4, static_cast<DWORD>(b.size() - 8));
+        return b;
+    };
+    auto verdict = [&](const char* name, const Bytes& b) {
+        save(path(name), b);
+        return AviFileCheck::check(path(name).c_str());
+    };
+    EXPECT_EQ(verdict("unindexed.avi", grown({})), Verdict::Safe);
+    EXPECT_EQ(verdict("record.avi", grown(list("LIST", "rec ", chunk("00dc", Bytes(16 * 8 * 3, 1))))), Verdict::Safe);
+    EXPECT_EQ(verdict("stream2.avi", grown(chunk("02dc", Bytes(4, 0)))), Verdict::BadIndex);
+    Bytes nested = chunk("00dc", Bytes(4, 0));
+    for (int i = 0; i < 6; ++i)
+        nested = list("LIST", "rec ", nested);
+    EXPECT_EQ(verdict("nested.avi", grown(nested)), Verdict::ChunkOutOfBounds);
+}
+
 TEST_F(AviFileCheckTest, ChecksWaveFiles)
 {
     REQUIRE_MEDIA(wav, "check-ffmpeg.wav");

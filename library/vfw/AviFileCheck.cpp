@@ -38,6 +38,9 @@ constexpr DWORD kWaveFormatSize = 16;
 constexpr DWORD kWaveFormatExSize = 18;
 constexpr DWORD kIndexEntrySize = 16;
 constexpr DWORD kIndexBlock = 4096;
+// Writers nest 'rec ' lists one level inside 'movi'; a file nesting deeper
+// would only make the walk recurse.
+constexpr int kMaxListDepth = 4;
 
 DWORD word32(const BYTE* p)
 {
@@ -387,13 +390,16 @@ Verdict checkIndex(const File& file, const Chunk& idx1, const Chunk& movi, std::
 }
 
 // Without an index the platform walks the 'movi' list (and 'rec ' lists in it).
-Verdict walkMovie(const File& file, const Chunk& list, const Chunk& movi, std::vector<Stream>& streams)
+Verdict walkMovie(const File& file, const Chunk& list, const Chunk& movi, std::vector<Stream>& streams, int depth = 0)
 {
+    if (depth > kMaxListDepth)
+        return Verdict::ChunkOutOfBounds;
     Children children = inside(file, list);
     Chunk chunk;
     while (children.next(chunk)) {
-        Verdict v = chunk.id == kList ? walkMovie(file, chunk, movi, streams)
-                                      : countChunk(streams, chunk.id, chunk.data - 8, chunk.size, movi.data + 4, movi.end());
+        Verdict v = chunk.id == kList
+            ? walkMovie(file, chunk, movi, streams, depth + 1)
+            : countChunk(streams, chunk.id, chunk.data - 8, chunk.size, movi.data + 4, movi.end());
         if (v != Verdict::Safe)
             return v;
     }

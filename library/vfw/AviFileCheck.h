@@ -14,8 +14,8 @@ enum class Verdict {
     Unreadable,
     // A RIFF form other than AVI or WAVE.
     UnknownForm,
-    // A chunk that runs past its parent or the end of the file, or a list too
-    // short for its type.
+    // A chunk that runs past its parent or the end of the file, a list too
+    // short for its type, or lists nested deeper than writers nest them.
     ChunkOutOfBounds,
     // A chunk the parser needs ('hdrl', 'avih', 'movi', 'fmt ', 'data') is
     // missing or too short.
