@@ -155,6 +155,17 @@ TEST_F(AviFileCheckTest, PassesFilesOfOtherWriters)
     }
 }
 
+// ffmpeg stores MP3 with a block size of one frame (1152) and counts the
+// stream in frames. Wine's AVIFile takes the block size as the sample size, so
+// the length claims far more bytes than the chunks hold and a read near the
+// end aborts on its assertion; Windows takes the header's sample size.
+TEST_F(AviFileCheckTest, JudgesMp3LengthsByThePlatformsSampleSize)
+{
+    REQUIRE_MEDIA(file, "check-ffmpeg-mp3.avi");
+    bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    EXPECT_EQ(AviFileCheck::check(file.c_str()), wine ? Verdict::LengthBeyondData : Verdict::Safe);
+}
+
 TEST_F(AviFileCheckTest, PassesAnOpenDMLExtension)
 {
     REQUIRE_MEDIA(original, "check-ffmpeg-mpeg4-pcm.avi");
