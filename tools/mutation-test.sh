@@ -66,6 +66,9 @@ def value(rng, old):
         return (old + rng.choice([-2, -1, 1, 2, 8, 1000])) & 0xFFFFFFFF
     return rng.getrandbits(32)
 
+def get(d, at):
+    return struct.unpack_from('<I', d, at)[0] if at + 4 <= len(d) else 0
+
 def put(d, at, v, width=4):
     if at + width <= len(d):
         d[at:at + width] = (v & ((1 << (8 * width)) - 1)).to_bytes(width, 'little')
@@ -78,7 +81,7 @@ def mutate(rng, d):
         at, cid, size = rng.choice(headers)
         off = at + 8 + 2 * rng.randrange(max(1, min(size, 1100) // 2))
         width = rng.choice([2, 4])
-        old = struct.unpack_from('<I', d + b'\0' * 4, off)[0]
+        old = get(d, off)
         put(d, off, value(rng, old), width)
         return '%s field +%d' % (cid.decode('latin1'), off - at - 8)
     if kind == 'size' and tree:
@@ -91,10 +94,10 @@ def mutate(rng, d):
         entry = rng.randrange(min(size, len(d) - at - 8) // 16 or 1)
         field = rng.randrange(4)
         off = at + 8 + 16 * entry + 4 * field
-        old = struct.unpack_from('<I', d + b'\0' * 4, off)[0] if off + 4 <= len(d) else 0
+        old = get(d, off)
         put(d, off, value(rng, old) if field else rng.getrandbits(32))
         return 'idx1 entry %d field %d' % (entry, field)
-    if kind == 'truncate':
+    if kind == 'truncate' and len(d) > 13:
         cut = rng.randrange(12, len(d))
         del d[cut:]
         return 'cut at %d' % cut
@@ -113,6 +116,7 @@ for n in range(count):
     with open(os.path.join(out, 'variants.txt'), 'a') as log:
         log.write('%s %s: %s\n' % (os.path.basename(name), os.path.basename(src), '; '.join(what)))
 PY
+[ $? -eq 0 ] || { echo "mutation-test: the mutator failed" >&2; exit 1; }
 
 crashes=0 hangs=0 refused=0 total=0
 : >"$out/results.txt"
