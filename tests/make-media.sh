@@ -55,3 +55,13 @@ probe_make probe-tone.wav 0 1 ff -f lavfi -i "$(tone 440 22050 1)" -c:a pcm_s16l
 probe_make probe-1v1a.mkv 1 1 ff $(probe_videos 1) $(probe_tones 1) $(probe_maps 2) \
     -c:v libvpx -b:v 200k -c:a libvorbis probe-1v1a.mkv
 make probe-text.txt sh -c 'printf "Not a media file.\n" > probe-text.txt'
+# Files of other writers that the AVI pre-flight check must pass, and the
+# sources of the mutation test.
+make check-ffmpeg-mpeg4-pcm.avi ff -f lavfi -i "$(picture)" -f lavfi -i "$(tone)" -c:v mpeg4 -g 10 -c:a pcm_s16le -f avi check-ffmpeg-mpeg4-pcm.avi
+make check-ffmpeg-mp3.avi ff -f lavfi -i "$(picture 64x48)" -f lavfi -i "$(tone)" -c:v mjpeg -pix_fmt yuvj420p -c:a libmp3lame -b:a 64k check-ffmpeg-mp3.avi
+make check-ffmpeg-pal8.avi ff -f lavfi -i "$(picture 32x24 25 1)" -c:v rawvideo -pix_fmt pal8 check-ffmpeg-pal8.avi
+make check-ffmpeg-adpcm.avi ff -f lavfi -i "$(picture 32x24)" -f lavfi -i "$(tone 440 22050)" -c:v rawvideo -pix_fmt bgr24 -c:a adpcm_ima_wav check-ffmpeg-adpcm.avi
+make check-ffmpeg.wav ff -f lavfi -i "$(tone 440 22050 1)" -c:a pcm_s16le check-ffmpeg.wav
+make check-gst-avimux.avi gst-launch-1.0 -q videotestsrc num-buffers=30 ! video/x-raw,format=I420,width=64,height=48,framerate=25/1 \
+    ! jpegenc ! avimux name=mux ! filesink location=check-gst-avimux.avi \
+    audiotestsrc num-buffers=20 ! audio/x-raw,format=S16LE,rate=22050,channels=1 ! mux.

@@ -3,7 +3,9 @@
 #include <cstring>
 #include <new>
 
+#include "../core/ErrorCodes.h"
 #include "../core/TrelixNotification.h"
+#include "AviFileCheck.h"
 
 VfWSourceStream::VfWSourceStream()
     : stream(nullptr), fixedSizeSamples(false)
@@ -29,6 +31,8 @@ void VfWSourceStream::attach(TrelixNotification* n)
 
 int VfWSourceStream::openStream(char* fileName, DWORD type, int streamIndex)
 {
+    if (!AviFileCheck::isSafe(fileName))
+        return VfWError::CannotOpenFile;
     if (AVIStreamOpenFromFileA(&stream, fileName, type, streamIndex, OF_READ | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
         stream = nullptr;
         return 3;

@@ -1,0 +1,50 @@
+#pragma once
+
+// A structural check of a file before the platform's AVIFile parser reads it.
+// The parser trusts chunk sizes, header fields and index entries: on damaged
+// files it reads past its buffers, dereferences streams that do not exist or
+// aborts on its own assertions. The check walks the RIFF structure with
+// 64-bit bounds and refuses what the parser cannot be trusted with; every
+// file that a sound writer produces passes.
+namespace AviFileCheck {
+
+enum class Verdict {
+    Safe,
+    // The file cannot be opened or read.
+    Unreadable,
+    // A RIFF form other than AVI or WAVE.
+    UnknownForm,
+    // A chunk that runs past its parent or the end of the file, a list too
+    // short for its type, or lists nested deeper than writers nest them.
+    ChunkOutOfBounds,
+    // A chunk the parser needs ('hdrl', 'avih', 'movi', 'fmt ', 'data') is
+    // missing or too short.
+    MissingHeader,
+    // The stream lists after the main header do not match its stream count.
+    BadStreamList,
+    // A stream header too short, or with a zero rate or scale.
+    BadStreamHeader,
+    // A video format too short for its header, with a header size outside
+    // the chunk, absurd dimensions or a colour table that does not fit.
+    BadVideoFormat,
+    // An audio format too short, with extra bytes outside the chunk, or zero
+    // channels, rate or block size.
+    BadAudioFormat,
+    // An index entry for a stream that does not exist, or pointing outside
+    // the 'movi' data; an OpenDML super index pointing outside the file.
+    BadIndex,
+    // A stream's start and length claim more samples than its chunks hold.
+    LengthBeyondData,
+    // The main header declares an index that is not there (a cut file).
+    MissingIndex,
+};
+
+Verdict check(const char* fileName);
+
+// True when the file may be handed to AVIFile.
+bool isSafe(const char* fileName);
+
+// A short English name of the verdict, for reports.
+const char* name(Verdict verdict);
+
+} // namespace AviFileCheck
