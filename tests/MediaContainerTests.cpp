@@ -121,6 +121,17 @@ TEST(MediaContainerVfW, UnreadableFilesGiveZeroCountsAndSuccess)
     expectCounts(probe(folder.path("missing.avi"), false), MediaContainer::Success, 0, 0);
 }
 
+TEST(MediaContainerVfW, DamagedAviIsNotHandedToAVIFile)
+{
+    TempFolder folder;
+    std::string path = writeStreams(folder, 2, 1);
+    expectCounts(probe(path, false), MediaContainer::Success, 2, 1);
+    // A zero time scale makes AVIFile divide by zero later: the file is
+    // refused whole, as a file AVIFile cannot read.
+    ASSERT_TRUE(patchStreamHeader(path, 0, 5, 0));
+    expectCounts(probe(path, false), MediaContainer::Success, 0, 0);
+}
+
 TEST(MediaContainerVfW, NullCountPointersAreLeftOut)
 {
     REQUIRE_MEDIA(twoAndTwo, "probe-2v2a.avi");

@@ -13,6 +13,7 @@
 #include "../core/LibraryModule.h"
 #include "../directshow/MediaType.h"
 #include "../directshow/RunningObjectTable.h"
+#include "../vfw/AviFileCheck.h"
 #include "StreamCountRules.h"
 
 // ksuuids.h lists its GUIDs through this macro; their values come from strmiids.
@@ -36,9 +37,12 @@ constexpr int kMessageBase = 900;
 constexpr int kRenderersPerKind = 4;
 
 // How many streams of `type` AVIFile opens, by index from 0 up to the first
-// it refuses.
+// it refuses. A file the pre-flight check refuses is never handed to AVIFile:
+// it has no streams the VfW way, as any file AVIFile cannot read.
 int countAviStreams(const char* fileName, DWORD type)
 {
+    if (!AviFileCheck::isSafe(fileName))
+        return 0;
     int count = 0;
     for (;;) {
         PAVISTREAM stream = nullptr;
