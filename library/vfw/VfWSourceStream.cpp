@@ -45,11 +45,19 @@ int VfWSourceStream::openStream(char* fileName, DWORD type, int streamIndex, AVI
     return VfWError::Success;
 }
 
+// Wine's AVIFile numbers the chunks of a stream that starts late from 0 and
+// refuses positions before its start, so that its last position is
+// dwLength - 1, not dwStart + dwLength - 1: only dwLength - dwStart
+// positions can be read there.
 LONG VfWSourceStream::streamLength()
 {
     LONG length = AVIStreamLength(stream);
     if (length < 0 || static_cast<LONGLONG>(start) + length > LONG_MAX)
         return -1;
+    // Asked by a search: a read past Wine's last position aborts the process.
+    if (start > 0 && length > 0 && AVIStreamFindSample(stream, start + length - 1, FIND_PREV | FIND_ANY) == -1
+        && AVIStreamFindSample(stream, length - 1, FIND_PREV | FIND_ANY) != -1)
+        return length > start ? length - start : 0;
     return length;
 }
 
@@ -134,7 +142,8 @@ double VfWSourceStream::msDuration()
 {
     if (notOpened())
         return -1.0;
-    auto duration = static_cast<double>(AVIStreamSampleToTime(stream, AVIStreamStart(stream) + AVIStreamLength(stream)));
+    LONG end = streamLength();
+    auto duration = static_cast<double>(end == -1 ? -1 : AVIStreamSampleToTime(stream, start + end));
     lastError = duration < 0 ? VfWError::UndefinedLength : VfWError::Success;
     return duration;
 }
