@@ -90,6 +90,10 @@ int VfWRawDataSourceStream::openRaw(char* fileName, bool video, int streamIndex)
     unusable = false;
     lastError = VfWError::Success;
     _firstKeySample = findFirstKeySample();
+    if (_firstKeySample != -1 && fixedSampleSize() && !readsData(_firstKeySample)) {
+        unusable = true;
+        return VfWError::UnusableRawFormat;
+    }
     return lastError;
 }
 
@@ -168,6 +172,15 @@ long VfWRawDataSourceStream::findFirstKeySample()
     }
     lastError = VfWError::NoNonEmptyKey;
     return -1;
+}
+
+// A stored format that does not match the stored samples (a block size
+// larger than the samples) reads as nothing.
+bool VfWRawDataSourceStream::readsData(LONG s)
+{
+    LONG bytes = 0, samples = 0;
+    return AVIStreamRead(stream, platformPosition(s), 1, readBuffer.get(), readBufferSize, &bytes, &samples) == AVIERR_OK
+        && bytes > 0 && bytes <= readBufferSize;
 }
 
 // The key sample after `s`, or -1. Samples of a fixed size are all key

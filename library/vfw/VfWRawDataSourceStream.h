@@ -25,6 +25,7 @@ private:
     int buildAudioType(const BYTE* stored, LONG storedSize);
     long findFirstKeySample();
     LONG nextKeySample(LONG s);
+    bool readsData(LONG s);
     long findDataSample(long sample, bool key);
 
     std::unique_ptr<BYTE[]> readBuffer;

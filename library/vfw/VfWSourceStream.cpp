@@ -54,6 +54,10 @@ LONG VfWSourceStream::streamLength()
     LONG length = AVIStreamLength(stream);
     if (length < 0 || static_cast<LONGLONG>(start) + length > LONG_MAX)
         return -1;
+    // Wine reads no late-starting stream of fixed-size samples (audio): its
+    // searches there answer -1 at the start, and its reads assert.
+    if (fixedSizeSamples && start > 0 && AVIStreamFindSample(stream, start, FIND_PREV | FIND_ANY) == -1)
+        return -1;
     // Asked by a search: a read past Wine's last position aborts the process.
     if (start > 0 && length > 0 && AVIStreamFindSample(stream, start + length - 1, FIND_PREV | FIND_ANY) == -1
         && AVIStreamFindSample(stream, length - 1, FIND_PREV | FIND_ANY) != -1)
