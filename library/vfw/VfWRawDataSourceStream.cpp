@@ -145,7 +145,7 @@ int VfWRawDataSourceStream::buildAudioType(const BYTE* stored, LONG storedSize)
     size_t size = storedSize < static_cast<LONG>(sizeof(WAVEFORMATEX)) ? sizeof(WAVEFORMATEX) : storedSize;
     std::unique_ptr<BYTE[]> format(new (std::nothrow) BYTE[size]());
     if (!format)
-        return 2;
+        return VfWError::OutOfMemory;
     std::memcpy(format.get(), stored, storedSize);
     HRESULT hr = CreateAudioMediaType(reinterpret_cast<WAVEFORMATEX*>(format.get()), size, &mediaType, TRUE);
     if (hr == E_OUTOFMEMORY)
