@@ -246,3 +246,62 @@ TEST_F(VfWAudioSource, FramesPastTheLastBlockAreSilence)
 }
 
 } // namespace
+
+namespace {
+
+// A compressed format shorter than its cbSize claims is refused before ACM
+// reads past it.
+TEST_F(VfWAudioSource, CompressedFormatShorterThanItClaimsIsRefused)
+{
+    std::string path = writeAdpcm("adpcm.avi", 4, 200);
+    ASSERT_FALSE(path.empty());
+    WORD cbSize = 0xFFFF;
+    ASSERT_TRUE(patchStreamFormat(path, 1, offsetof(WAVEFORMATEX, cbSize), &cbSize, sizeof(cbSize)));
+    auto audio = openAudio(path);
+    EXPECT_EQ(audio->lastError, 5);
+    EXPECT_TRUE(audio->lastError_isFatal());
+}
+
+TEST_F(VfWAudioSource, CompressedTimeOutOfRangeGivesCode17)
+{
+    std::string path = writeAdpcm("adpcm.avi", 4, 200);
+    ASSERT_FALSE(path.empty());
+    auto audio = openAudio(path);
+    ASSERT_EQ(audio->lastError, 0);
+    double time = 1e12;
+    EXPECT_EQ(audio->StreamTimeToSample(time), -1);
+    EXPECT_EQ(audio->lastError, 17);
+    EXPECT_FALSE(audio->lastError_isFatal());
+}
+
+// dwStart 100 (audio delay): sample 0 is the platform's sample 100.
+TEST_F(VfWAudioSource, PcmStreamStartingLateReadsItsSamples)
+{
+    WAVEFORMATEX format = pcmFormat(8000, 1, 16);
+    std::vector<BYTE> data = sinePcm(format, 1000);
+    std::string path = folder.path("late.avi");
+    ASSERT_TRUE(writeAvi(path, {}, {pcmAudio(format, data)}));
+    ASSERT_TRUE(patchStreamHeader(path, 0, 7, 100));
+    auto audio = openAudio(path);
+    // Wine cannot read such a stream (its searches fail, its reads assert):
+    // the open fails, and the automatic factories turn to DirectShow.
+    if (audio->lastError == 6) {
+        EXPECT_TRUE(audio->lastError_isFatal());
+        EXPECT_EQ(audio->getSamples(0, 0), nullptr);
+        EXPECT_EQ(audio->lastError, 1);
+        return;
+    }
+    ASSERT_EQ(audio->lastError, 0);
+    long length = audio->duration();
+    ASSERT_EQ(length, 1000);
+    size_t skipped = 0;
+    std::vector<BYTE> all = samples(*audio, 0, length - 1);
+    ASSERT_EQ(all.size(), static_cast<size_t>(length) * 2);
+    EXPECT_TRUE(std::equal(all.begin(), all.end(), data.begin() + skipped));
+    std::vector<BYTE> one = samples(*audio, length - 1, length - 1);
+    EXPECT_TRUE(std::equal(one.begin(), one.end(), data.end() - 2));
+    long sample = 0;
+    EXPECT_EQ(audio->StreamSampleToTime(sample), 12.5);
+}
+
+} // namespace

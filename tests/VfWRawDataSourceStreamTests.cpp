@@ -314,3 +314,72 @@ TEST_F(VfWRawDataSource, MissingStreamFailsToOpen)
 }
 
 } // namespace
+
+namespace {
+
+// biSize 0x80000000 would put the green mask 2 GiB before the stored format
+// in signed 32-bit arithmetic.
+TEST_F(VfWRawDataSource, HugeHeaderSizeIsRefused)
+{
+    VideoSpec layout;
+    layout.bitCount = 16;
+    layout.compression = BI_BITFIELDS;
+    layout.extra = masks(0xF800, 0x7E0, 0x1F);
+    for (DWORD size : {0x80000000u, 0x7FFFFFFCu, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(size);
+        std::string path = write(layout);
+        ASSERT_TRUE(patchStreamFormat(path, 0, 0, &size, sizeof(size)));
+        auto raw = openRaw(path, true);
+        EXPECT_EQ(raw->lastError, 16);
+    }
+}
+
+TEST_F(VfWRawDataSource, AbsurdFrameSizesAreRefused)
+{
+    for (LONG width : {0x40000000, 0}) {
+        std::string path = write(VideoSpec());
+        DWORD value = static_cast<DWORD>(width);
+        ASSERT_TRUE(patchStreamFormat(path, 0, offsetof(BITMAPINFOHEADER, biWidth), &value, sizeof(value)));
+        auto raw = openRaw(path, true);
+        EXPECT_EQ(raw->lastError, 5) << width;
+    }
+    // The smallest LONG as height has no absolute value in 32 bits.
+    std::string path = write(VideoSpec());
+    DWORD height = 0x80000000u;
+    ASSERT_TRUE(patchStreamFormat(path, 0, offsetof(BITMAPINFOHEADER, biHeight), &height, sizeof(height)));
+    EXPECT_EQ(openRaw(path, true)->lastError, 5);
+}
+
+TEST_F(VfWRawDataSource, ZeroRateOrScaleIsRefused)
+{
+    for (int field : {5, 6}) {
+        std::string path = write(VideoSpec());
+        ASSERT_TRUE(patchStreamHeader(path, 0, field, 0));
+        EXPECT_EQ(openRaw(path, true)->lastError, 4) << field;
+    }
+}
+
+// Audio whose samples all read as empty, or whose length is out of range:
+// the open returns with a fatal code instead of searching forever.
+TEST_F(VfWRawDataSource, UnreadableAudioOpenEnds)
+{
+    WAVEFORMATEX format = pcmFormat(8000, 2, 16);
+    std::string blockPath = folder.path("block.avi");
+    ASSERT_TRUE(writeAvi(blockPath, {}, {pcmAudio(format, sinePcm(format, 400))}));
+    WORD blockAlign = 0x7FFF;
+    ASSERT_TRUE(patchStreamFormat(blockPath, 0, offsetof(WAVEFORMATEX, nBlockAlign), &blockAlign, sizeof(blockAlign)));
+    ASSERT_TRUE(patchStreamHeader(blockPath, 0, 11, 0x7FFF));
+    auto raw = openRaw(blockPath, false);
+    EXPECT_TRUE(raw->lastError_isFatal()) << raw->lastError;
+    long sample = 0, samples = 0, bytes = 0;
+    bool key = false;
+    EXPECT_EQ(raw->getData(sample, samples, bytes, key), nullptr);
+
+    std::string lengthPath = folder.path("length.avi");
+    ASSERT_TRUE(writeAvi(lengthPath, {}, {pcmAudio(format, sinePcm(format, 400))}));
+    ASSERT_TRUE(patchStreamHeader(lengthPath, 0, 8, 0x80000000u));
+    auto longer = openRaw(lengthPath, false);
+    EXPECT_TRUE(longer->lastError_isFatal()) << longer->lastError;
+}
+
+} // namespace

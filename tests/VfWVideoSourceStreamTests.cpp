@@ -270,3 +270,143 @@ TEST_F(VfWVideoSource, UntrustedFilesFailWithTheOpenCode)
 }
 
 } // namespace
+
+namespace {
+
+std::string written(TempFolder& folder, const std::string& name, const VideoSpec& layout)
+{
+    std::string path = folder.path(name);
+    EXPECT_TRUE(writeAvi(path, {layout}));
+    return path;
+}
+
+void patchHeaderWord(const std::string& path, int word, DWORD value)
+{
+    ASSERT_TRUE(patchStreamFormat(path, 0, 4 * word, &value, sizeof(value)));
+}
+
+// The colour counts of the stored format do not reach the 24-bit request:
+// with them the platform reads a palette past the request and places the
+// pixels after it.
+TEST_F(VfWVideoSource, StoredColourCountsDoNotReachTheRequest)
+{
+    ASSERT_TRUE(TestCodec::install());
+    VideoSpec layout;
+    layout.compression = TestCodec::kFourCC;
+    layout.frames = "KDK";
+    std::string path = written(folder, "colours.avi", layout);
+    patchHeaderWord(path, 8, 0x100000);
+    patchHeaderWord(path, 9, 0x100000);
+    auto video = openVideo(path);
+    ASSERT_EQ(video->lastError, 0);
+    EXPECT_EQ(video->format()->biClrUsed, 0u);
+    EXPECT_EQ(video->format()->biClrImportant, 0u);
+    for (long f : {0L, 1L, 2L})
+        expectFrame(*video, f, f, 0, f);
+}
+
+// Wine's MS-RLE decoder, for an 8-bit stream where 256 colours are normal.
+TEST_F(VfWVideoSource, PalettisedRleStreamDecodesInPlace)
+{
+    VideoSpec layout;
+    layout.compression = BI_RLE8;
+    layout.bitCount = 8;
+    layout.width = 16;
+    layout.height = 4;
+    layout.frames = "KK";
+    layout.extra.resize(256 * sizeof(RGBQUAD));
+    for (int i = 0; i < 256; ++i) {
+        layout.extra[4 * i] = static_cast<BYTE>(i);
+        layout.extra[4 * i + 1] = static_cast<BYTE>(255 - i);
+        layout.extra[4 * i + 2] = static_cast<BYTE>(i * 3);
+    }
+    std::string path = folder.path("rle.avi");
+    ASSERT_TRUE(writeAvi(path, {layout}));
+    auto video = openVideo(path);
+    if (video->lastError == 7)
+        GTEST_SKIP() << "no MS-RLE decompressor";
+    ASSERT_EQ(video->lastError, 0);
+    long frame = 1;
+    unsigned char* bits = video->getFrameBits(frame);
+    ASSERT_NE(bits, nullptr);
+    // Every row of the RLE test frame is one run of colour index 1 + row.
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            const BYTE* pixel = bits + y * 48 + x * 3;
+            const BYTE* colour = &layout.extra[4 * (1 + y)];
+            ASSERT_EQ(std::memcmp(pixel, colour, 3), 0) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(VfWVideoSource, AbsurdFrameSizesAreRefused)
+{
+    VideoSpec layout;
+    struct Size {
+        LONG width, height;
+    } sizes[] = {{0x40000000, 8}, {16, 40000}, {16, -40000}, {30000, 30000}, {0, 8}, {16, 0}};
+    for (const Size& size : sizes) {
+        SCOPED_TRACE(size.width);
+        SCOPED_TRACE(size.height);
+        std::string path = written(folder, "size.avi", layout);
+        patchHeaderWord(path, 1, static_cast<DWORD>(size.width));
+        patchHeaderWord(path, 2, static_cast<DWORD>(size.height));
+        auto video = openVideo(path);
+        EXPECT_EQ(video->lastError, 5);
+        EXPECT_TRUE(video->lastError_isFatal());
+    }
+    // The largest accepted side still opens.
+    std::string path = written(folder, "wide.avi", layout);
+    patchHeaderWord(path, 1, 32768);
+    EXPECT_NE(openVideo(path)->lastError, 5);
+}
+
+TEST_F(VfWVideoSource, ZeroRateOrScaleIsRefused)
+{
+    for (int field : {5, 6}) {
+        SCOPED_TRACE(field);
+        std::string path = written(folder, "rate.avi", VideoSpec());
+        ASSERT_TRUE(patchStreamHeader(path, 0, field, 0));
+        auto video = openVideo(path);
+        EXPECT_EQ(video->lastError, 4);
+        EXPECT_EQ(video->msDuration(), -1.0);
+        EXPECT_EQ(video->lastError, 1);
+    }
+}
+
+// dwStart 3: the library's frame 0 is the platform's frame 3. Windows then
+// reads all 30 chunks; Wine reads chunk 3 there and only 27 in all.
+TEST_F(VfWVideoSource, StreamStartingLateDeliversEveryFrame)
+{
+    VideoSpec layout;
+    layout.frames = std::string(30, 'K');
+    std::string path = written(folder, "late.avi", layout);
+    ASSERT_TRUE(patchStreamHeader(path, 0, 7, 3));
+    auto video = openVideo(path);
+    ASSERT_EQ(video->lastError, 0);
+    long length = video->duration();
+    ASSERT_TRUE(length == 30 || length == 27) << length;
+    int firstPicture = 30 - static_cast<int>(length);
+    for (long f = 0; f < length; ++f)
+        expectFrame(*video, f, f, 0, firstPicture + f);
+    EXPECT_EQ(video->findFrame(length), -1);
+    long sample = 0;
+    EXPECT_EQ(video->StreamSampleToTime(sample), 120.0);
+    double time = 120.0;
+    EXPECT_EQ(video->StreamTimeToSample(time), 0);
+    EXPECT_EQ(video->msDuration(), 40.0 * (3 + length));
+}
+
+// A capture program keeps its file open for writing while others read it.
+TEST_F(VfWVideoSource, OpensAFileThatIsStillBeingWritten)
+{
+    std::string path = written(folder, "capture.avi", VideoSpec());
+    HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    auto video = openVideo(path);
+    EXPECT_EQ(video->lastError, 0);
+    video.reset();
+    CloseHandle(writer);
+}
+
+} // namespace

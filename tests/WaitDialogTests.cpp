@@ -240,8 +240,45 @@ TEST_F(WaitDialog, HiddenStartKeepsZeroSizeUntilTheFirstProgress)
     VideoSourceStream& v = video;
     EXPECT_EQ(v.findFrame(16, nullptr, 1, nullptr), 1);
     ASSERT_EQ(recorder.dialogs().size(), 1u);
+    // Already shrunk when initialisation ended, before the dialog was first shown.
     const RECT& initial = recorder.dialogs()[0].rect;
-    EXPECT_GT(initial.right - initial.left, 100);
+    EXPECT_EQ(initial.right - initial.left, 0);
+    EXPECT_EQ(initial.bottom - initial.top, 0);
+}
+
+// A WM_QUIT waiting in the queue ends the dialog's loop at once; the entry
+// point still waits for the operation, returns its result, and the quit
+// message is left for the caller's own loop.
+TEST_F(WaitDialog, PendingQuitStillWaitsForTheWorker)
+{
+    std::string path = folder.path("video.avi");
+    ASSERT_TRUE(MediaWriter::writeAvi(path, {MediaWriter::VideoSpec()}));
+    PostQuitMessage(0);
+    std::unique_ptr<SourceStream> video(SourceStream::open(0, nullptr, const_cast<char*>(path.c_str()), 0, nullptr));
+    ASSERT_TRUE(video);
+    EXPECT_EQ(video->lastError, 0);
+    EXPECT_NE(dynamic_cast<VfWVideoSourceStream*>(video.get()), nullptr);
+    EXPECT_EQ(video->notify(), nullptr);
+    MSG message;
+    EXPECT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+
+    // An operation that takes a while writes its result and the caller's
+    // reference after the loop ended, still inside the call.
+    ScriptedVideo slow;
+    slow.markOpened(10);
+    bool finished = false;
+    slow.script = [&](SourceStream&) {
+        Sleep(300);
+        finished = true;
+    };
+    PostQuitMessage(0);
+    VideoSourceStream& v = slow;
+    long frame = 6;
+    EXPECT_NE(v.getFrameBits(0, nullptr, frame, nullptr), nullptr);
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(frame, 6);
+    EXPECT_EQ(slow.notify(), nullptr);
+    EXPECT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
 TEST_F(WaitDialog, TitledDialogHidesItsOwnerWhileMinimised)

@@ -14,8 +14,9 @@
 namespace {
 
 // Locking strategy: none. The worker writes the request's result before it
-// posts WM_TRELIX_DONE; the dialog thread reads it only after the dialog
-// ended. Progress reaches the dialog as posted messages only.
+// ends; the caller's thread joins the worker after the dialog ended (however
+// its loop ended) and only then reads the result or frees anything the
+// worker uses. Progress reaches the dialog as posted messages only.
 
 constexpr const char* kRequestProperty = "TrelixWaitRequest";
 constexpr int kPlainTemplate = 8;
@@ -92,8 +93,6 @@ DWORD WINAPI worker(void* parameter)
     TrelixThread();
     auto& r = *static_cast<WaitRequest*>(parameter);
     HWND dialog = r.notification->dialog;
-    if (r.hiddenStart)
-        SetWindowPos(dialog, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     if (r.operation != WaitOpen)
         subjectStream(r)->notify(r.notification);
     runOperation(r);
@@ -133,14 +132,16 @@ BOOL onInitDialog(HWND dialog, WaitRequest& r)
     if (r.operation != WaitOpen)
         r.notification->stream = subjectStream(r);
     initialiseControls(dialog, r);
-    HANDLE thread = CreateThread(nullptr, kWorkerStack, worker, &r, 0, nullptr);
-    if (!thread) {
+    // Shrunk here, before the dialog is first shown, so that it never shows
+    // at full size first.
+    if (r.hiddenStart)
+        SetWindowPos(dialog, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    r.worker = CreateThread(nullptr, kWorkerStack, worker, &r, 0, nullptr);
+    if (!r.worker) {
         delete r.notification;
         r.notification = nullptr;
         EndDialog(dialog, -1);
-        return TRUE;
     }
-    CloseHandle(thread);
     return TRUE;
 }
 
@@ -221,6 +222,18 @@ void fillTitle(WaitRequest& r, HWND parentWindow, const char* title)
         r.title[0] = '\0';
 }
 
+// Waits for the worker, handling only messages sent to this thread's windows
+// (a worker may send to them) and leaving posted ones, WM_QUIT among them,
+// in the queue.
+void joinWorker(HANDLE worker)
+{
+    while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(worker);
+}
+
 } // namespace
 
 void prepareWaitRequest(WaitRequest& r, int options, HWND parentWindow, const char* title, int operation,
@@ -268,12 +281,16 @@ bool runWaitDialog(WaitRequest& r, HWND parentWindow, int options)
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS};
     InitCommonControlsEx(&controls);
     bool titled = options & WaitTitled;
-    INT_PTR end = DialogBoxParamA(libraryModule(), MAKEINTRESOURCEA(titled ? kTitledTemplate : kPlainTemplate),
-                                  parentWindow, titled ? titledProcedure : plainProcedure, reinterpret_cast<LPARAM>(&r));
-    // DialogBoxParam answers 0 (not -1) for an invalid owner; only a dialog
-    // that was initialised made a notification.
-    if (end == -1 || !r.notification)
+    DialogBoxParamA(libraryModule(), MAKEINTRESOURCEA(titled ? kTitledTemplate : kPlainTemplate), parentWindow,
+                    titled ? titledProcedure : plainProcedure, reinterpret_cast<LPARAM>(&r));
+    // The loop may have ended before the operation (a pending WM_QUIT, the
+    // owner destroyed): the worker still uses the request, the notification
+    // and the caller's arguments until it ends. DialogBoxParam answers 0 (not
+    // -1) for an invalid owner; only a started worker ran the operation.
+    if (!r.worker)
         return false;
+    joinWorker(r.worker);
+    r.worker = nullptr;
     SourceStream* stream = r.operation == WaitOpen ? static_cast<SourceStream*>(r.result.pointer) : subjectStream(r);
     if (stream)
         stream->notify(nullptr);

@@ -25,8 +25,7 @@ enum WaitOperation {
 };
 
 // One call of a wait-dialog entry point, on the caller's stack. The worker
-// writes `result` before it posts the completion message; the caller reads it
-// after the dialog ended.
+// writes `result` before it ends; the caller reads it after joining it.
 struct WaitRequest {
     bool audio;
     bool rawData;
@@ -47,4 +46,6 @@ struct WaitRequest {
     // The dialog's notification, so that the caller can destroy it even when
     // no stream holds it.
     WaitDlgNotification* notification;
+    // The worker thread, joined before the entry point returns.
+    HANDLE worker;
 };

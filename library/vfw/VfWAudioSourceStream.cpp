@@ -4,10 +4,14 @@
 #include <cstring>
 #include <new>
 
+#include "../core/ErrorCodes.h"
+
 namespace {
 
 constexpr long kNoCache = 0x7FFFFFFF;
 constexpr long kPcmReadAhead = 16384;
+// Larger requests are refused rather than allocated.
+constexpr ULONGLONG kMaxOutputBytes = 1ULL << 30;
 
 const WAVEFORMATEX& waveFormatOf(const std::unique_ptr<BYTE[]>& block)
 {
@@ -19,7 +23,7 @@ const WAVEFORMATEX& waveFormatOf(const std::unique_ptr<BYTE[]>& block)
 VfWAudioSourceStream::VfWAudioSourceStream()
     : outputCapacity(0), conversion(nullptr), conversionHeader(), sourceLength(0),
       decodedFirst(kNoCache), decodedLast(0), nextBlock(0), position(0), started(false), blockTimesFromFormat(false),
-      pcmCacheCapacity(0), pcmCacheFirst(0), pcmCacheCount(0)
+      pcmCacheCapacity(0), pcmCacheFirst(0), pcmCacheCount(0), decodedBytes(0)
 {
 }
 
@@ -39,7 +43,8 @@ VfWAudioSourceStream* VfWAudioSourceStream::open(char* fileName, int streamIndex
 
 int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
 {
-    if (int code = openStream(fileName, streamtypeAUDIO, streamIndex))
+    AVISTREAMINFOA info;
+    if (int code = openStream(fileName, streamtypeAUDIO, streamIndex, info))
         return code;
     LONG size;
     // Stored PCM formats are often 16 bytes; the rest of the 18 reads as zero.
@@ -47,28 +52,30 @@ int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
         return code;
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
     if (size < static_cast<LONG>(sizeof(WAVEFORMAT)) || source.nBlockAlign == 0 || source.nSamplesPerSec == 0)
-        return 5;
+        return VfWError::NoStreamFormat;
+    // ACM reads 18 + cbSize bytes of a compressed format: no more than were stored.
+    if (source.wFormatTag != WAVE_FORMAT_PCM && sizeof(WAVEFORMATEX) + source.cbSize > static_cast<size_t>(size))
+        return VfWError::NoStreamFormat;
 
     if (source.wFormatTag == WAVE_FORMAT_PCM) {
         std::memcpy(&waveFormat, &source, sizeof(WAVEFORMATEX));
         waveFormat.cbSize = 0;
-        length = AVIStreamLength(stream);
+        length = streamLength();
         if (length == -1)
-            return 6;
-    } else if (int code = openDecoder()) {
+            return VfWError::UndefinedLength;
+    } else if (int code = openDecoder(info)) {
         return code;
     }
     unusable = false;
     outputCapacity = 0;
     decodedFirst = kNoCache;
-    return 0;
+    return VfWError::Success;
 }
 
-int VfWAudioSourceStream::openDecoder()
+int VfWAudioSourceStream::openDecoder(const AVISTREAMINFOA& info)
 {
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
-    AVISTREAMINFOA info;
-    if (AVIStreamInfoA(stream, &info, sizeof(info)) == AVIERR_OK && info.dwScale == 1
+    if (info.dwScale == 1
         && info.dwRate == source.nSamplesPerSec && source.nAvgBytesPerSec != 0
         && source.nAvgBytesPerSec != source.nSamplesPerSec * source.nBlockAlign)
         blockTimesFromFormat = true;
@@ -77,22 +84,22 @@ int VfWAudioSourceStream::openDecoder()
     waveFormat.nChannels = source.nChannels;
     if (acmFormatSuggest(nullptr, const_cast<WAVEFORMATEX*>(&source), &waveFormat, sizeof(WAVEFORMATEX),
                          ACM_FORMATSUGGESTF_WFORMATTAG | ACM_FORMATSUGGESTF_NCHANNELS))
-        return 12;
+        return VfWError::NoPcmFormat;
     if (waveFormat.nBlockAlign == 0 || waveFormat.nSamplesPerSec == 0)
-        return 12;
+        return VfWError::NoPcmFormat;
     waveFormat.cbSize = 0;
     if (acmStreamOpen(&conversion, nullptr, const_cast<WAVEFORMATEX*>(&source), &waveFormat, nullptr, 0, 0,
                       ACM_STREAMOPENF_NONREALTIME)) {
         conversion = nullptr;
-        return 13;
+        return VfWError::CannotInitDecompressor;
     }
     DWORD decodedSize = 0;
     if (acmStreamSize(conversion, source.nBlockAlign, &decodedSize, ACM_STREAMSIZEF_SOURCE) || decodedSize == 0)
-        return 13;
+        return VfWError::CannotInitDecompressor;
     decodedBuffer.reset(new (std::nothrow) BYTE[decodedSize]);
     sourceBlock.reset(new (std::nothrow) BYTE[source.nBlockAlign]);
     if (!decodedBuffer || !sourceBlock)
-        return 2;
+        return VfWError::OutOfMemory;
 
     conversionHeader = ACMSTREAMHEADER();
     conversionHeader.cbStruct = sizeof(ACMSTREAMHEADER);
@@ -102,36 +109,50 @@ int VfWAudioSourceStream::openDecoder()
     conversionHeader.cbDstLength = decodedSize;
     if (acmStreamPrepareHeader(conversion, &conversionHeader, 0)) {
         conversionHeader.cbStruct = 0;
-        return 13;
+        return VfWError::CannotInitDecompressor;
     }
 
-    sourceLength = AVIStreamLength(stream);
-    LONG end = blockToTime(sourceLength);
-    if (sourceLength == -1 || end == -1)
-        return 6;
+    sourceLength = streamLength();
+    LONG end = sourceLength == -1 ? -1 : blockToTime(sourceLength);
+    if (end == -1)
+        return VfWError::UndefinedLength;
     if (end > 1)
         end -= 1;
     length = MulDiv(end, waveFormat.nSamplesPerSec, 1000);
-    return 0;
+    return length < 0 ? VfWError::UndefinedLength : VfWError::Success;
 }
 
+LONG VfWAudioSourceStream::formatBlockTime(LONGLONG block)
+{
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    LONGLONG time = block * source.nBlockAlign * 1000 / source.nAvgBytesPerSec;
+    return block < 0 || time > LONG_MAX ? -1 : static_cast<LONG>(time);
+}
+
+// Milliseconds from the stream's start to the start of block `block`.
 LONG VfWAudioSourceStream::blockToTime(LONG block)
 {
-    if (!blockTimesFromFormat)
-        return AVIStreamSampleToTime(stream, block);
-    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
-    if (block < 0)
-        return -1;
-    return static_cast<LONG>(static_cast<LONGLONG>(block) * source.nBlockAlign * 1000 / source.nAvgBytesPerSec);
+    if (blockTimesFromFormat)
+        return formatBlockTime(block);
+    LONG platform = platformPosition(block);
+    LONG origin = AVIStreamSampleToTime(stream, platformPosition(0));
+    LONG time = platform == -1 ? -1 : AVIStreamSampleToTime(stream, platform);
+    return time == -1 || origin == -1 || time < origin ? -1 : time - origin;
 }
 
+// The block that holds `milliseconds` after the stream's start.
 LONG VfWAudioSourceStream::timeToBlock(LONG milliseconds)
 {
-    if (!blockTimesFromFormat)
-        return AVIStreamTimeToSample(stream, milliseconds);
-    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
     if (milliseconds < 0)
         return -1;
+    if (!blockTimesFromFormat) {
+        LONG origin = AVIStreamSampleToTime(stream, platformPosition(0));
+        if (origin == -1 || static_cast<LONGLONG>(origin) + milliseconds > LONG_MAX)
+            return -1;
+        LONG platform = AVIStreamTimeToSample(stream, origin + milliseconds);
+        return platform == -1 || platform < platformPosition(0) ? -1 : platform - platformPosition(0);
+    }
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
     LONGLONG block = static_cast<LONGLONG>(milliseconds) * source.nAvgBytesPerSec / (1000LL * source.nBlockAlign);
     return static_cast<LONG>(block < sourceLength ? block : sourceLength);
 }
@@ -142,8 +163,8 @@ double VfWAudioSourceStream::msDuration()
         return VfWSourceStream::msDuration();
     if (notOpened())
         return -1.0;
-    lastError = 0;
-    return static_cast<double>(blockToTime(AVIStreamStart(stream) + sourceLength));
+    lastError = VfWError::Success;
+    return static_cast<double>(formatBlockTime(static_cast<LONGLONG>(AVIStreamStart(stream)) + sourceLength));
 }
 
 double VfWAudioSourceStream::StreamSampleToTime(long& sample)
@@ -162,8 +183,10 @@ long VfWAudioSourceStream::StreamTimeToSample(double& milliseconds)
     if (notOpened())
         return -1;
     double sample = waveFormat.nSamplesPerSec * milliseconds * 0.001;
-    if (!(sample > LONG_MIN && sample < LONG_MAX))
+    if (!(sample > LONG_MIN && sample < LONG_MAX)) {
+        lastError = VfWError::CannotConvertTime;
         return -1;
+    }
     return static_cast<long>(sample);
 }
 
@@ -172,11 +195,11 @@ unsigned char* VfWAudioSourceStream::getSamples(long first, long last)
     if (notOpened())
         return nullptr;
     if (first < 0 || last >= length || first > last) {
-        lastError = 8;
+        lastError = VfWError::OutOfRange;
         return nullptr;
     }
     if (!reserveOutput(last - first + 1)) {
-        lastError = 2;
+        lastError = VfWError::OutOfMemory;
         return nullptr;
     }
     if (!conversion) {
@@ -201,7 +224,7 @@ unsigned char* VfWAudioSourceStream::getSamples(long first, long last)
             out += waveFormat.nBlockAlign;
         position += 1;
     }
-    lastError = 0;
+    lastError = VfWError::Success;
     return outputBuffer.get();
 }
 
@@ -213,13 +236,13 @@ int VfWAudioSourceStream::readPcm(long first, long last)
     if (first < pcmCacheFirst || last >= pcmCacheFirst + pcmCacheCount) {
         LONG position = findSample(first, FIND_PREV | FIND_ANY);
         if (position == -1 || position > first)
-            return 14;
+            return VfWError::CannotSeek;
         if (!fillPcmCache(position, last))
             return readPcmSampleBySample(position, first, last);
     }
     std::memcpy(outputBuffer.get(), pcmCache.get() + static_cast<size_t>(first - pcmCacheFirst) * frameSize,
                 static_cast<size_t>(last - first + 1) * frameSize);
-    return 0;
+    return VfWError::Success;
 }
 
 bool VfWAudioSourceStream::fillPcmCache(long position, long last)
@@ -236,8 +259,12 @@ bool VfWAudioSourceStream::fillPcmCache(long position, long last)
             return false;
     }
     LONG bytes = 0, samples = 0;
-    LONG size = static_cast<LONG>(count * frameSize);
-    if (AVIStreamRead(stream, position, count, pcmCache.get(), size, &bytes, &samples) != AVIERR_OK
+    LONGLONG bufferSize = static_cast<LONGLONG>(count) * frameSize;
+    LONG platform = platformPosition(position);
+    if (bufferSize > LONG_MAX || platform == -1)
+        return false;
+    LONG size = static_cast<LONG>(bufferSize);
+    if (AVIStreamRead(stream, platform, count, pcmCache.get(), size, &bytes, &samples) != AVIERR_OK
         || samples != count || bytes != size)
         return false;
     pcmCacheFirst = position;
@@ -250,12 +277,14 @@ int VfWAudioSourceStream::readPcmSampleBySample(long position, long first, long 
 {
     BYTE* out = outputBuffer.get();
     for (; position <= last; ++position) {
-        if (AVIStreamRead(stream, position, 1, out, waveFormat.nBlockAlign, nullptr, nullptr) != AVIERR_OK)
-            return 15;
+        LONG platform = platformPosition(position);
+        if (platform == -1
+            || AVIStreamRead(stream, platform, 1, out, waveFormat.nBlockAlign, nullptr, nullptr) != AVIERR_OK)
+            return VfWError::ReadError;
         if (position >= first)
             out += waveFormat.nBlockAlign;
     }
-    return 0;
+    return VfWError::Success;
 }
 
 // The buffer only grows; a smaller request reuses it.
@@ -263,6 +292,10 @@ bool VfWAudioSourceStream::reserveOutput(long frames)
 {
     if (outputBuffer && outputCapacity >= frames)
         return true;
+    outputBuffer.reset();
+    outputCapacity = 0;
+    if (static_cast<ULONGLONG>(frames) * waveFormat.nBlockAlign > kMaxOutputBytes)
+        return false;
     outputBuffer.reset(new (std::nothrow) BYTE[static_cast<size_t>(frames) * waveFormat.nBlockAlign]);
     outputCapacity = outputBuffer ? frames : 0;
     return outputBuffer != nullptr;
@@ -276,15 +309,16 @@ int VfWAudioSourceStream::seek(long first)
     if (block != -1)
         block = findSample(block, FIND_PREV | FIND_ANY);
     if (block == -1)
-        return 14;
-    nextBlock = block;
-    LONG found = MulDiv(blockToTime(block), rate, 1000);
+        return VfWError::CannotSeek;
+    LONG time = blockToTime(block);
+    LONG found = time == -1 ? -1 : MulDiv(time, rate, 1000);
     if (found == -1)
-        return 14;
+        return VfWError::CannotSeek;
+    nextBlock = block;
     position = found;
     decodedLast = position - 1;
     started = false;
-    return 0;
+    return VfWError::Success;
 }
 
 // Writes the decoded frame at `position` to `out`.
@@ -294,7 +328,7 @@ int VfWAudioSourceStream::produceFrame(BYTE* out)
     while (position > decodedLast) {
         if (nextBlock >= sourceLength) {
             std::memset(out, 0, frameSize);
-            return 0;
+            return VfWError::Success;
         }
         bool decoded = false;
         if (int code = decodeNextBlock(decoded))
@@ -303,27 +337,52 @@ int VfWAudioSourceStream::produceFrame(BYTE* out)
             break;
     }
     size_t offset = static_cast<size_t>(position - decodedFirst) * frameSize;
-    if (position < decodedFirst || offset + frameSize > conversionHeader.cbDstLengthUsed)
-        return 11;
+    if (position < decodedFirst || offset + frameSize > decodedBytes)
+        return VfWError::CannotDecompress;
     std::memcpy(out, decodedBuffer.get() + offset, frameSize);
-    return 0;
+    return VfWError::Success;
+}
+
+// Reads block `nextBlock` with the size of its own chunk: a stream may store
+// chunks shorter than nBlockAlign (MP3, whose block size Wine takes as the
+// sample size), and a read of a whole block there runs past the last chunk.
+int VfWAudioSourceStream::readSourceBlock(DWORD& bytes)
+{
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    LONG platform = platformPosition(nextBlock);
+    LONG size = 0;
+    if (platform == -1 || AVIStreamRead(stream, platform, 1, nullptr, 0, &size, nullptr) != AVIERR_OK || size < 0)
+        return VfWError::ReadError;
+    if (size > source.nBlockAlign)
+        size = source.nBlockAlign;
+    LONG read = 0;
+    if (size > 0 && (AVIStreamRead(stream, platform, 1, sourceBlock.get(), size, &read, nullptr) != AVIERR_OK
+                     || read < 0 || read > size))
+        return VfWError::ReadError;
+    bytes = static_cast<DWORD>(read);
+    return VfWError::Success;
 }
 
 int VfWAudioSourceStream::decodeNextBlock(bool& decoded)
 {
-    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
-    if (AVIStreamRead(stream, nextBlock, 1, sourceBlock.get(), source.nBlockAlign, nullptr, nullptr) != AVIERR_OK)
-        return 15;
+    DWORD bytes = 0;
+    if (int code = readSourceBlock(bytes))
+        return code;
     nextBlock += 1;
+    if (bytes == 0)
+        return VfWError::Success;
+    conversionHeader.cbSrcLength = bytes;
     DWORD flags = ACM_STREAMCONVERTF_BLOCKALIGN | (started ? 0 : ACM_STREAMCONVERTF_START);
     if (acmStreamConvert(conversion, &conversionHeader, flags))
-        return 11;
+        return VfWError::CannotDecompress;
     started = true;
     DWORD frames = conversionHeader.cbDstLengthUsed / waveFormat.nBlockAlign;
+    // A block that decodes to nothing keeps the frames already cached.
     if (frames == 0)
-        return 0;
+        return VfWError::Success;
+    decodedBytes = conversionHeader.cbDstLengthUsed;
     decodedFirst = decodedLast + 1;
     decodedLast += frames;
     decoded = true;
-    return 0;
+    return VfWError::Success;
 }

@@ -27,16 +27,18 @@ public:
 private:
     VfWAudioSourceStream();
     int openAudio(char* fileName, int streamIndex);
-    int openDecoder();
+    int openDecoder(const AVISTREAMINFOA& info);
     bool reserveOutput(long frames);
     int seek(long first);
     int produceFrame(BYTE* out);
+    int readSourceBlock(DWORD& bytes);
     int decodeNextBlock(bool& decoded);
     int readPcm(long first, long last);
     bool fillPcmCache(long position, long last);
     int readPcmSampleBySample(long position, long first, long last);
     LONG blockToTime(LONG block);
     LONG timeToBlock(LONG milliseconds);
+    LONG formatBlockTime(LONGLONG block);
 
     std::unique_ptr<BYTE[]> sourceFormat;
     std::unique_ptr<BYTE[]> sourceBlock;
@@ -61,4 +63,6 @@ private:
     long pcmCacheCapacity;
     long pcmCacheFirst;
     long pcmCacheCount;
+    // Bytes of the decoded buffer that hold the cached frames.
+    DWORD decodedBytes;
 };

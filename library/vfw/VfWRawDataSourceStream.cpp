@@ -1,12 +1,13 @@
 #include "VfWRawDataSourceStream.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <uuids.h>
 
+#include "../core/ErrorCodes.h"
 #include "../directshow/MediaType.h"
 #include "../probe/MediaContainer.h"
+#include "VfWFrameLimits.h"
 
 namespace {
 
@@ -27,8 +28,9 @@ GUID uncompressedSubtype(const BITMAPINFOHEADER& header, const BYTE* stored, LON
     }
     if (header.biCompression == BI_RGB)
         return MEDIASUBTYPE_RGB555;
-    LONG greenOffset = static_cast<LONG>(header.biSize) + 4;
-    if (header.biSize < sizeof(BITMAPINFOHEADER) || greenOffset + 4 > storedSize)
+    // 64-bit: a stored biSize near 2^32 must not wrap round to a small offset.
+    ULONGLONG greenOffset = static_cast<ULONGLONG>(header.biSize) + 4;
+    if (header.biSize < sizeof(BITMAPINFOHEADER) || greenOffset + 4 > static_cast<ULONGLONG>(storedSize))
         return GUID_NULL;
     DWORD green;
     std::memcpy(&green, stored + greenOffset, sizeof(green));
@@ -43,6 +45,9 @@ DWORD rowBits(const BITMAPINFOHEADER& header)
 {
     return (static_cast<DWORD>(header.biWidth) * header.biBitCount + 31) & ~31u;
 }
+
+// A read buffer of 2 GiB or more is refused rather than allocated.
+constexpr DWORD kMaxReadBuffer = 0x7FFFFFFF;
 
 } // namespace
 
@@ -61,56 +66,62 @@ VfWRawDataSourceStream* VfWRawDataSourceStream::open(char* fileName, bool video,
 
 int VfWRawDataSourceStream::openRaw(char* fileName, bool video, int streamIndex)
 {
-    if (int code = openStream(fileName, video ? streamtypeVIDEO : streamtypeAUDIO, streamIndex))
-        return code;
     AVISTREAMINFOA info;
-    if (AVIStreamInfoA(stream, &info, sizeof(info)) != AVIERR_OK)
-        return 4;
+    if (int code = openStream(fileName, video ? streamtypeVIDEO : streamtypeAUDIO, streamIndex, info))
+        return code;
     std::unique_ptr<BYTE[]> stored;
     LONG storedSize;
     if (int code = readFormat(stored, storedSize, 0))
         return code;
-    length = AVIStreamLength(stream);
+    length = streamLength();
     if (length == -1)
-        return 6;
+        return VfWError::UndefinedLength;
     int code = video ? buildVideoType(stored.get(), storedSize, info) : buildAudioType(stored.get(), storedSize);
     if (code)
         return code;
-    readBuffer.reset(new (std::nothrow) BYTE[info.dwSuggestedBufferSize]);
+    if (info.dwSuggestedBufferSize < kMaxReadBuffer)
+        readBuffer.reset(new (std::nothrow) BYTE[info.dwSuggestedBufferSize]);
     if (!readBuffer) {
         FreeMediaType(mediaType);
-        return 2;
+        return VfWError::OutOfMemory;
     }
     readBufferSize = static_cast<LONG>(info.dwSuggestedBufferSize);
     // Usable from here on, even when no key sample can be found.
     unusable = false;
-    lastError = 0;
+    lastError = VfWError::Success;
     _firstKeySample = findFirstKeySample();
+    if (_firstKeySample != -1 && fixedSampleSize() && !readsData(_firstKeySample)) {
+        unusable = true;
+        return VfWError::UnusableRawFormat;
+    }
     return lastError;
 }
 
 int VfWRawDataSourceStream::buildVideoType(const BYTE* stored, LONG storedSize, const AVISTREAMINFOA& info)
 {
     if (storedSize < static_cast<LONG>(sizeof(BITMAPINFOHEADER)))
-        return 5;
+        return VfWError::NoStreamFormat;
     const auto& header = *reinterpret_cast<const BITMAPINFOHEADER*>(stored);
+    if (!acceptableFrameSize(header))
+        return VfWError::NoStreamFormat;
     bool uncompressed = header.biCompression == BI_RGB || header.biCompression == BI_BITFIELDS;
     GUID subtype = uncompressed ? uncompressedSubtype(header, stored, storedSize) : FourCCSubtype(header.biCompression);
     if (IsEqualGUID(subtype, GUID_NULL))
-        return 16;
+        return VfWError::UnusableRawFormat;
 
     mediaType = AM_MEDIA_TYPE();
     mediaType.majortype = MEDIATYPE_Video;
     mediaType.subtype = subtype;
     mediaType.bFixedSizeSamples = uncompressed;
     mediaType.bTemporalCompression = !uncompressed;
-    mediaType.lSampleSize = uncompressed ? rowBits(header) / 8 * std::labs(header.biHeight) : header.biSizeImage;
+    mediaType.lSampleSize = uncompressed ? static_cast<ULONG>(imageBytes(header.biWidth, header.biHeight, header.biBitCount))
+                                        : header.biSizeImage;
     mediaType.formattype = FORMAT_VideoInfo;
 
     const ULONG headSize = offsetof(VIDEOINFOHEADER, bmiHeader);
     auto* format = static_cast<BYTE*>(CoTaskMemAlloc(headSize + storedSize));
     if (!format)
-        return 2;
+        return VfWError::OutOfMemory;
     mediaType.pbFormat = format;
     mediaType.cbFormat = headSize + storedSize;
     std::memset(format, 0, headSize);
@@ -123,45 +134,63 @@ int VfWRawDataSourceStream::buildVideoType(const BYTE* stored, LONG storedSize, 
                                                 : header.biSizeImage * 8;
     head->dwBitRate = scale ? bits * rate / scale : 0;
     head->AvgTimePerFrame = rate ? static_cast<LONGLONG>(scale) * 10000000LL / rate : 0;
-    return 0;
+    return VfWError::Success;
 }
 
 int VfWRawDataSourceStream::buildAudioType(const BYTE* stored, LONG storedSize)
 {
     // A stored PCM format may be 16 bytes: complete it to a WAVEFORMATEX.
     if (storedSize < static_cast<LONG>(sizeof(WAVEFORMAT)))
-        return 5;
+        return VfWError::NoStreamFormat;
     size_t size = storedSize < static_cast<LONG>(sizeof(WAVEFORMATEX)) ? sizeof(WAVEFORMATEX) : storedSize;
     std::unique_ptr<BYTE[]> format(new (std::nothrow) BYTE[size]());
     if (!format)
-        return 2;
+        return VfWError::OutOfMemory;
     std::memcpy(format.get(), stored, storedSize);
     HRESULT hr = CreateAudioMediaType(reinterpret_cast<WAVEFORMATEX*>(format.get()), size, &mediaType, TRUE);
     if (hr == E_OUTOFMEMORY)
-        return 2;
-    return FAILED(hr) ? 16 : 0;
+        return VfWError::OutOfMemory;
+    return FAILED(hr) ? VfWError::UnusableRawFormat : VfWError::Success;
 }
 
-// The first key sample that holds data; code 15 or 19 and -1 when there is none.
+// The first key sample that holds data; code 15 or 19 and -1 when there is
+// none. The search ends at the stream's end and wherever the platform finds
+// no further key sample.
 long VfWRawDataSourceStream::findFirstKeySample()
 {
     LONG s = 0;
     if (findSample(0, FIND_PREV | FIND_KEY) != 0)
         s = findSample(1, FIND_NEXT | FIND_KEY);
-    for (;;) {
+    for (; s != -1 && s < length; s = nextKeySample(s)) {
         LONG bytes = 0;
-        if (AVIStreamRead(stream, s, 1, nullptr, 0, &bytes, nullptr) != AVIERR_OK) {
-            lastError = 15;
+        if (AVIStreamRead(stream, platformPosition(s), 1, nullptr, 0, &bytes, nullptr) != AVIERR_OK) {
+            lastError = VfWError::ReadError;
             return -1;
         }
         if (bytes != 0)
             return s;
-        s = findSample(s + 1, FIND_NEXT | FIND_KEY);
-        if (s == -1) {
-            lastError = 19;
-            return -1;
-        }
     }
+    lastError = VfWError::NoNonEmptyKey;
+    return -1;
+}
+
+// A stored format that does not match the stored samples (a block size
+// larger than the samples) reads as nothing.
+bool VfWRawDataSourceStream::readsData(LONG s)
+{
+    LONG bytes = 0, samples = 0;
+    return AVIStreamRead(stream, platformPosition(s), 1, readBuffer.get(), readBufferSize, &bytes, &samples) == AVIERR_OK
+        && bytes > 0 && bytes <= readBufferSize;
+}
+
+// The key sample after `s`, or -1. Samples of a fixed size are all key
+// samples of that size: when one reads as empty, all do.
+LONG VfWRawDataSourceStream::nextKeySample(LONG s)
+{
+    if (fixedSampleSize())
+        return -1;
+    LONG next = findSample(s + 1, FIND_NEXT | FIND_KEY);
+    return next > s ? next : -1;
 }
 
 unsigned char* VfWRawDataSourceStream::getData(long& sample, long& samplesRead, long& bytesRead, bool& key)
@@ -169,20 +198,21 @@ unsigned char* VfWRawDataSourceStream::getData(long& sample, long& samplesRead, 
     if (notOpened())
         return nullptr;
     if (sample < 0 || sample >= length) {
-        lastError = 8;
+        lastError = VfWError::OutOfRange;
         return nullptr;
     }
     if (sample < _firstKeySample) {
-        lastError = 20;
+        lastError = VfWError::DataNotFound;
         return nullptr;
     }
     LONG s = findDataSample(sample, key);
     if (s == -1)
         return nullptr;
     LONG bytes = 0, samples = 0;
-    if (AVIStreamRead(stream, s, AVISTREAMREAD_CONVENIENT, readBuffer.get(), readBufferSize, &bytes, &samples) != AVIERR_OK
+    if (AVIStreamRead(stream, platformPosition(s), AVISTREAMREAD_CONVENIENT, readBuffer.get(), readBufferSize, &bytes,
+                      &samples) != AVIERR_OK
         || bytes < 0 || bytes > readBufferSize) {
-        lastError = 15;
+        lastError = VfWError::ReadError;
         return nullptr;
     }
     bytesRead = bytes;
@@ -197,16 +227,16 @@ long VfWRawDataSourceStream::findDataSample(long sample, bool key)
 {
     if (key) {
         LONG s = findSample(sample, FIND_PREV | FIND_KEY);
-        lastError = s == -1 ? 18 : 0;
+        lastError = s == -1 ? VfWError::NoPrecedingKey : VfWError::Success;
         return s;
     }
     LONG s = findSample(sample, FIND_PREV | FIND_ANY);
     if (s != -1) {
-        lastError = 0;
+        lastError = VfWError::Success;
         return s;
     }
     s = findSample(sample + 1, FIND_NEXT | FIND_ANY);
-    lastError = s == -1 ? 10 : 9;
+    lastError = s == -1 ? VfWError::NoFrameFound : VfWError::NextFrameReturned;
     return s;
 }
 
@@ -217,6 +247,6 @@ VIDEOINFOHEADER* VfWRawDataSourceStream::videoInfo(VIDEOINFOHEADER& info)
     if (!MediaContainer::isVideo(mediaType) || mediaType.cbFormat < sizeof(VIDEOINFOHEADER))
         return nullptr;
     std::memcpy(&info, mediaType.pbFormat, sizeof(VIDEOINFOHEADER));
-    lastError = 0;
+    lastError = VfWError::Success;
     return &info;
 }

@@ -24,6 +24,8 @@ private:
     int buildVideoType(const BYTE* stored, LONG storedSize, const AVISTREAMINFOA& info);
     int buildAudioType(const BYTE* stored, LONG storedSize);
     long findFirstKeySample();
+    LONG nextKeySample(LONG s);
+    bool readsData(LONG s);
     long findDataSample(long sample, bool key);
 
     std::unique_ptr<BYTE[]> readBuffer;

@@ -9,7 +9,9 @@
 #include "VfWAudioOrVideoStream.h"
 
 // Base of the three AVIFile sources: owns the open stream and answers the
-// time conversions and the duration.
+// time conversions and the duration. Positions of the library count from 0;
+// the platform counts them from the stream's start (dwStart), so every
+// position handed to it goes through platformPosition.
 class TRELIX_API VfWSourceStream : public VfWAudioOrVideoStream, public virtual SourceStream {
 public:
     using SourceStream::StreamSampleToTime;
@@ -38,19 +40,31 @@ protected:
     }
 
     void attach(TrelixNotification* n);
-    // Opens occurrence `streamIndex` of the streams of `type`: 0 or code 3.
-    int openStream(char* fileName, DWORD type, int streamIndex);
+    // Opens occurrence `streamIndex` of the streams of `type` and reads its
+    // information into `info`: 0, CannotOpenFile, or NoStreamInfo (also for
+    // a rate or scale of 0, which no time conversion survives).
+    int openStream(char* fileName, DWORD type, int streamIndex, AVISTREAMINFOA& info);
     // The stored format at the stream's start, at least `minimumSize` bytes
     // (zero-filled past what is stored): 0, or code 2 or 5.
     int readFormat(std::unique_ptr<BYTE[]>& format, LONG& size, LONG minimumSize);
+    // AVIStreamLength, or -1 when it is undefined or its end lies past the
+    // 32-bit range of positions.
+    LONG streamLength();
+    // The platform's number of library position `position`, or -1 when
+    // it has none.
+    LONG platformPosition(LONG position) const;
 
-    // AVIStreamFindSample, with Wine's answers for streams of fixed-size
-    // samples mended (see the definition).
+    // AVIStreamFindSample in library positions, with Wine's answers for
+    // streams of fixed-size samples mended (see the definition).
     LONG findSample(LONG position, LONG flags);
+
+    bool fixedSampleSize() const { return fixedSizeSamples; }
 
     PAVISTREAM stream;
 
 private:
     // The stream stores fixed-size samples (audio): each one is a non-empty key sample.
     bool fixedSizeSamples;
+    // dwStart: the platform's number of the first sample.
+    LONG start;
 };

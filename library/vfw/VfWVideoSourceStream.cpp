@@ -2,6 +2,9 @@
 
 #include <new>
 
+#include "../core/ErrorCodes.h"
+#include "VfWFrameLimits.h"
+
 VfWVideoSourceStream::VfWVideoSourceStream()
     : getFrame(nullptr)
 {
@@ -22,11 +25,9 @@ VfWVideoSourceStream* VfWVideoSourceStream::open(char* fileName, int streamIndex
 
 int VfWVideoSourceStream::openVideo(char* fileName, int streamIndex)
 {
-    if (int code = openStream(fileName, streamtypeVIDEO, streamIndex))
-        return code;
     AVISTREAMINFOA info;
-    if (AVIStreamInfoA(stream, &info, sizeof(info)) != AVIERR_OK)
-        return 4;
+    if (int code = openStream(fileName, streamtypeVIDEO, streamIndex, info))
+        return code;
     framesPerSecond = static_cast<double>(info.dwRate) / static_cast<double>(info.dwScale);
 
     std::unique_ptr<BYTE[]> stored;
@@ -34,13 +35,18 @@ int VfWVideoSourceStream::openVideo(char* fileName, int streamIndex)
     if (int code = readFormat(stored, storedSize, sizeof(BITMAPINFOHEADER)))
         return code;
     if (storedSize < static_cast<LONG>(sizeof(BITMAPINFOHEADER)))
-        return 5;
+        return VfWError::NoStreamFormat;
     const auto* source = reinterpret_cast<const BITMAPINFOHEADER*>(stored.get());
+    if (!acceptableFrameSize(*source))
+        return VfWError::NoStreamFormat;
 
-    length = AVIStreamLength(stream);
+    length = streamLength();
     if (length == -1)
-        return 6;
+        return VfWError::UndefinedLength;
 
+    // A 24-bit BI_RGB request has no colour table: the stored counts would
+    // make the platform read (and place the pixels after) a palette that
+    // this header does not carry.
     bitmapHeader = BITMAPINFOHEADER();
     bitmapHeader.biSize = sizeof(BITMAPINFOHEADER);
     bitmapHeader.biWidth = source->biWidth;
@@ -48,17 +54,17 @@ int VfWVideoSourceStream::openVideo(char* fileName, int streamIndex)
     bitmapHeader.biPlanes = 1;
     bitmapHeader.biBitCount = 24;
     bitmapHeader.biCompression = BI_RGB;
-    bitmapHeader.biSizeImage = ((source->biWidth * 3 + 3) & ~3) * source->biHeight;
+    bitmapHeader.biSizeImage = static_cast<DWORD>(imageBytes(source->biWidth, source->biHeight, 24));
     bitmapHeader.biXPelsPerMeter = source->biXPelsPerMeter;
     bitmapHeader.biYPelsPerMeter = source->biYPelsPerMeter;
-    bitmapHeader.biClrUsed = source->biClrUsed;
-    bitmapHeader.biClrImportant = source->biClrImportant;
+    bitmapHeader.biClrUsed = 0;
+    bitmapHeader.biClrImportant = 0;
 
     getFrame = AVIStreamGetFrameOpen(stream, &bitmapHeader);
     if (!getFrame)
-        return 7;
+        return VfWError::NoDecompressor;
     unusable = false;
-    return 0;
+    return VfWError::Success;
 }
 
 long VfWVideoSourceStream::findFrame(long frame)
@@ -66,17 +72,27 @@ long VfWVideoSourceStream::findFrame(long frame)
     if (notOpened())
         return -1;
     if (frame < 0 || frame >= length) {
-        lastError = 8;
+        lastError = VfWError::OutOfRange;
         return -1;
     }
     LONG found = findSample(frame, FIND_PREV | FIND_ANY);
     if (found != -1) {
-        lastError = 0;
+        lastError = VfWError::Success;
         return found;
     }
     found = findSample(frame + 1, FIND_NEXT | FIND_ANY);
-    lastError = found != -1 ? 9 : 10;
+    lastError = found != -1 ? VfWError::NextFrameReturned : VfWError::NoFrameFound;
     return found;
+}
+
+// The platform's bitmap is used only when it is laid out as requested: the
+// caller takes the pixels right after a 40-byte header and format() as their size.
+bool VfWVideoSourceStream::deliveredAsRequested(const BITMAPINFOHEADER& delivered) const
+{
+    return delivered.biSize == bitmapHeader.biSize && delivered.biWidth == bitmapHeader.biWidth
+        && delivered.biHeight == bitmapHeader.biHeight && delivered.biBitCount == 24
+        && delivered.biCompression == BI_RGB && delivered.biClrUsed == 0
+        && (delivered.biSizeImage == 0 || delivered.biSizeImage == bitmapHeader.biSizeImage);
 }
 
 unsigned char* VfWVideoSourceStream::getFrameBits(long& frame)
@@ -84,10 +100,10 @@ unsigned char* VfWVideoSourceStream::getFrameBits(long& frame)
     frame = findFrame(frame);
     if (frame == -1)
         return nullptr;
-    auto* bitmap = static_cast<BYTE*>(AVIStreamGetFrame(getFrame, frame));
-    if (!bitmap) {
-        lastError = 11;
+    auto* bitmap = static_cast<BYTE*>(AVIStreamGetFrame(getFrame, platformPosition(frame)));
+    if (!bitmap || !deliveredAsRequested(*reinterpret_cast<BITMAPINFOHEADER*>(bitmap))) {
+        lastError = VfWError::CannotDecompress;
         return nullptr;
     }
-    return bitmap + reinterpret_cast<BITMAPINFOHEADER*>(bitmap)->biSize;
+    return bitmap + sizeof(BITMAPINFOHEADER);
 }

@@ -19,6 +19,7 @@ public:
 private:
     VfWVideoSourceStream();
     int openVideo(char* fileName, int streamIndex);
+    bool deliveredAsRequested(const BITMAPINFOHEADER& delivered) const;
 
     PGETFRAME getFrame;
 };
