@@ -126,9 +126,9 @@ TEST(MediaContainerVfW, DamagedAviIsNotHandedToAVIFile)
     TempFolder folder;
     std::string path = writeStreams(folder, 2, 1);
     expectCounts(probe(path, false), MediaContainer::Success, 2, 1);
-    // A zero time scale makes AVIFile divide by zero later: the file is
-    // refused whole, as a file AVIFile cannot read.
-    ASSERT_TRUE(patchStreamHeader(path, 0, 5, 0));
+    // An index entry far past the data makes AVIFile read outside the file:
+    // the file is refused whole, as a file AVIFile cannot read.
+    ASSERT_TRUE(patchIndexEntry(path, 0, 2, 0x7FFFFFF0));
     expectCounts(probe(path, false), MediaContainer::Success, 0, 0);
 }
 

@@ -9,6 +9,7 @@
 #include <mmreg.h>
 #include <msacm.h>
 
+#include "core/ErrorCodes.h"
 #include "MediaWriter.h"
 #include "Trelix.h"
 
@@ -249,8 +250,9 @@ TEST_F(VfWAudioSource, FramesPastTheLastBlockAreSilence)
 
 namespace {
 
-// A compressed format shorter than its cbSize claims is refused before ACM
-// reads past it.
+// A compressed format shorter than its cbSize claims is refused before the
+// platform's parser or ACM reads past it: the file check refuses it (3); the
+// source's own format check (5) stands behind it.
 TEST_F(VfWAudioSource, CompressedFormatShorterThanItClaimsIsRefused)
 {
     std::string path = writeAdpcm("adpcm.avi", 4, 200);
@@ -258,7 +260,7 @@ TEST_F(VfWAudioSource, CompressedFormatShorterThanItClaimsIsRefused)
     WORD cbSize = 0xFFFF;
     ASSERT_TRUE(patchStreamFormat(path, 1, offsetof(WAVEFORMATEX, cbSize), &cbSize, sizeof(cbSize)));
     auto audio = openAudio(path);
-    EXPECT_EQ(audio->lastError, 5);
+    EXPECT_EQ(audio->lastError, VfWError::CannotOpenFile);
     EXPECT_TRUE(audio->lastError_isFatal());
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/ErrorCodes.h"
 #include "MediaWriter.h"
 #include "TestCodec.h"
 #include "Trelix.h"
@@ -318,7 +319,9 @@ TEST_F(VfWRawDataSource, MissingStreamFailsToOpen)
 namespace {
 
 // biSize 0x80000000 would put the green mask 2 GiB before the stored format
-// in signed 32-bit arithmetic.
+// in signed 32-bit arithmetic. A header size beyond the stored format is now
+// refused by the file check (3) before the platform parses it; the source's
+// own unsigned bounds check (16) stands behind it.
 TEST_F(VfWRawDataSource, HugeHeaderSizeIsRefused)
 {
     VideoSpec layout;
@@ -330,7 +333,7 @@ TEST_F(VfWRawDataSource, HugeHeaderSizeIsRefused)
         std::string path = write(layout);
         ASSERT_TRUE(patchStreamFormat(path, 0, 0, &size, sizeof(size)));
         auto raw = openRaw(path, true);
-        EXPECT_EQ(raw->lastError, 16);
+        EXPECT_EQ(raw->lastError, VfWError::CannotOpenFile);
     }
 }
 

@@ -26,8 +26,6 @@ constexpr DWORD kHasIndex = 0x10; // AVIF_HASINDEX
 // The platform parser holds at most this many streams.
 constexpr DWORD kMaxStreams = 64;
 // Far beyond any real picture, far below what overflows the platform's buffer sizes.
-constexpr LONG kMaxDimension = 32768;
-constexpr U64 kMaxPixels = U64(1) << 26;
 constexpr DWORD kMaxImageSize = DWORD(1) << 28;
 constexpr DWORD kMaxColours = 256;
 // Sizes of the fixed parts of the records the parser reads.
@@ -168,17 +166,15 @@ Verdict checkVideoFormat(const std::vector<BYTE>& format)
         return Verdict::BadVideoFormat;
     const BYTE* p = format.data();
     DWORD headerSize = word32(p);
-    auto width = static_cast<LONG>(word32(p + 4));
-    auto height = static_cast<LONG>(word32(p + 8));
     WORD bitCount = word16(p + 14);
     DWORD imageSize = word32(p + 20);
     DWORD colours = word32(p + 32);
     if (headerSize < kBitmapHeaderSize || headerSize > format.size())
         return Verdict::BadVideoFormat;
-    if (width <= 0 || width > kMaxDimension || height == 0 || height < -kMaxDimension || height > kMaxDimension)
-        return Verdict::BadVideoFormat;
-    U64 pixels = U64(width) * U64(height < 0 ? -static_cast<LONGLONG>(height) : height);
-    if (pixels > kMaxPixels || bitCount > 64 || imageSize > kMaxImageSize || colours > kMaxColours)
+    // Frame dimensions and a true-colour format's colour counts are left to
+    // the sources, which refuse absurd frames with their format code and
+    // never pass stored colour counts on to the platform.
+    if (bitCount > 64 || imageSize > kMaxImageSize || (bitCount <= 8 && colours > kMaxColours))
         return Verdict::BadVideoFormat;
     // The parser gives a paletted format without a colour count the full table,
     // and the frame extraction copies that many entries from the stored format.
@@ -275,9 +271,8 @@ Verdict checkStreamList(const File& file, const Chunk& list, Stream& stream)
     stream.start = word32(h + 28);
     stream.length = word32(h + 32);
     stream.sampleSize = word32(h + 44);
+    // A zero rate or scale is left to the sources, which refuse it at open.
     bool video = stream.type == fourcc("vids"), audio = stream.type == fourcc("auds");
-    if ((video || audio) && (word32(h + 20) == 0 || word32(h + 24) == 0))
-        return Verdict::BadStreamHeader;
     if (video)
         return checkVideoFormat(format);
     if (audio) {
@@ -406,12 +401,14 @@ Verdict walkMovie(const File& file, const Chunk& list, const Chunk& movi, std::v
     return children.fault();
 }
 
+// A stream that starts late (dwStart) still has one chunk per frame of its
+// length; only a length its chunks do not hold is refused.
 Verdict checkLengths(const std::vector<Stream>& streams)
 {
     for (const Stream& s : streams) {
         if (U64(s.start) + s.length > 0x7FFFFFFF)
             return Verdict::LengthBeyondData;
-        bool beyond = s.sampleSize == 0 ? U64(s.start) + s.length > s.chunks : U64(s.length) * s.sampleSize > s.bytes;
+        bool beyond = s.sampleSize == 0 ? s.length > s.chunks : U64(s.length) * s.sampleSize > s.bytes;
         if (beyond)
             return Verdict::LengthBeyondData;
     }
