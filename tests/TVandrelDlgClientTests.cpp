@@ -35,6 +35,20 @@ bool pumpUntil(const std::function<bool()>& done)
     return true;
 }
 
+// Leaves a copy of a written file in the media folder, where the
+// ffprobe check that runs after this program finds it.
+void keepForProbe(const std::string& file, const char* name)
+{
+    const char* folder = std::getenv("TRELIX_MEDIA_DIR");
+    if (!folder)
+        return;
+    std::string target = std::string("Z:") + folder + "/" + name;
+    for (char& c : target)
+        if (c == '/')
+            c = '\\';
+    EXPECT_TRUE(CopyFileA(file.c_str(), target.c_str(), FALSE)) << target;
+}
+
 class VandrelDialog : public testing::Test {
 protected:
     void SetUp() override
@@ -187,6 +201,7 @@ TEST_F(VandrelDialog, OutputEnablesStartAndEndOfRunDestroysIt)
     std::unique_ptr<AudioSourceStream> audio(AudioSourceStream::open(&out[0], false, 0, nullptr));
     ASSERT_EQ(0, audio->lastError);
     EXPECT_EQ(3200, audio->duration());
+    keepForProbe(out, "vandrel-dialog-output.avi");
 }
 
 TEST_F(VandrelDialog, RunDisablesTheDialogAndStopLeavesAReadableFile)
