@@ -1,6 +1,7 @@
 #include "TVandrelDlgClient.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <commctrl.h>
@@ -8,6 +9,7 @@
 #include <uuids.h>
 
 #include "ContainerProbe.h"
+#include "PreviewResampler.h"
 #include "core/ErrorCodes.h"
 #include "VandrelIds.h"
 
@@ -39,6 +41,8 @@ TVandrelDlgClient::~TVandrelDlgClient()
     delete videoSource;
     delete audioSource;
     delete output;
+    if (previewBitmap)
+        DeleteObject(previewBitmap);
 }
 
 void TVandrelDlgClient::setupWindow()
@@ -861,8 +865,36 @@ bool TVandrelDlgClient::fillHollow()
     return checked(IDC_FILL_HOLLOW);
 }
 
-void TVandrelDlgClient::frame(unsigned char* /*data*/)
+// Draws a decoded frame into the preview bitmap (made at the first frame,
+// the size of the picture control) and asks the control to repaint.
+void TVandrelDlgClient::frame(unsigned char* data)
 {
+    if (!checked(IDC_PREVIEW_ON) || !videoSource || videoSource->isRawData() || IsRectEmpty(&previewRect) || !output)
+        return;
+    const VIDEOINFOHEADER* format = output->videoFormat();
+    if (!format)
+        return;
+    int width = previewRect.right - previewRect.left, height = previewRect.bottom - previewRect.top;
+    if (!previewBitmap) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        info.bmiHeader.biCompression = BI_RGB;
+        info.bmiHeader.biSizeImage = height * ((3 * width + 7) & ~7);
+        info.bmiHeader.biXPelsPerMeter = info.bmiHeader.biYPelsPerMeter = 11811;
+        previewBitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&previewBits), nullptr, 0);
+        if (!previewBitmap)
+            return;
+    }
+    if (!ResampleRGB24(data, format->bmiHeader.biWidth, std::abs(format->bmiHeader.biHeight), previewBits, width, height)) {
+        DeleteObject(previewBitmap);
+        previewBitmap = nullptr;
+        return;
+    }
+    InvalidateRect(GetDlgItem(hwnd, IDC_PREVIEW), nullptr, TRUE);
 }
 
 void TVandrelDlgClient::sourceError(bool video)
@@ -881,5 +913,13 @@ bool TVandrelDlgClient::drawItem(int id, const DRAWITEMSTRUCT& item)
         return false;
     if (IsRectEmpty(&previewRect))
         previewRect = item.rcItem;
+    if (previewBitmap) {
+        HDC memory = CreateCompatibleDC(item.hDC);
+        HGDIOBJ old = SelectObject(memory, previewBitmap);
+        BitBlt(item.hDC, previewRect.left, previewRect.top, previewRect.right - previewRect.left,
+               previewRect.bottom - previewRect.top, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, old);
+        DeleteDC(memory);
+    }
     return true;
 }

@@ -108,4 +108,6 @@ private:
     int videoTrack = 0;
     VIDEOINFOHEADER videoInfo{};
     RECT previewRect{0, 0, 0, 0};
+    HBITMAP previewBitmap = nullptr;
+    unsigned char* previewBits = nullptr;
 };
