@@ -1,0 +1,103 @@
+#include "TVandrelApp.h"
+
+#include "VandrelIds.h"
+
+namespace {
+
+const char kFrameClass[] = "TrelixVideoConverter";
+
+std::string programPath()
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return path;
+}
+
+} // namespace
+
+TVandrelApp::TVandrelApp(HINSTANCE instance) : instance(instance), helpPath(helpFileFor(programPath())) {}
+
+TVandrelApp::~TVandrelApp()
+{
+    if (frameWindow)
+        DestroyWindow(frameWindow);
+}
+
+std::string TVandrelApp::helpFileFor(const std::string& path)
+{
+    size_t slash = path.rfind('\\');
+    return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "Vandrel.chm";
+}
+
+bool TVandrelApp::create(int showCommand)
+{
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = frameProcedure;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_VANDREL));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_VANDREL), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kFrameClass;
+    RegisterClassExA(&windowClass);
+    DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    frameWindow = CreateWindowExA(0, kFrameClass, "Trelix video converter", style, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  100, 100, nullptr, nullptr, instance, this);
+    if (!frameWindow || !dialog.create(instance, IDD_VANDREL, frameWindow))
+        return false;
+    RECT client;
+    GetWindowRect(dialog.window(), &client);
+    OffsetRect(&client, -client.left, -client.top);
+    AdjustWindowRectEx(&client, style, FALSE, 0);
+    SetWindowPos(frameWindow, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    SetWindowPos(dialog.window(), nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ShowWindow(dialog.window(), SW_SHOW);
+    if (showCommand != SW_HIDE && showCommand != SW_SHOWMINNOACTIVE)
+        showCommand = SW_SHOWNORMAL;
+    ShowWindow(frameWindow, showCommand);
+    UpdateWindow(frameWindow);
+    return true;
+}
+
+LRESULT CALLBACK TVandrelApp::frameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE)
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
+    auto* app = reinterpret_cast<TVandrelApp*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    switch (message) {
+    case WM_CLOSE:
+        // Refused while a run is in progress.
+        if (app && !app->dialog.canClose())
+            return 0;
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        if (app)
+            app->frameWindow = nullptr;
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+bool TVandrelApp::translate(MSG& message)
+{
+    return dialog.window() && IsDialogMessageA(dialog.window(), &message);
+}
+
+int TVandrelApp::run()
+{
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (translate(message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}

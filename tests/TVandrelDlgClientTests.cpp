@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "DialogWatcher.h"
+#include "MediaWriter.h"
+#include "TVandrelApp.h"
+#include "Trelix.h"
+#include "VandrelIds.h"
+
+using namespace MediaWriter;
+
+namespace {
+
+// Serves the window's messages until `done` holds (or ten seconds pass).
+bool pumpUntil(const std::function<bool()>& done)
+{
+    DWORD start = GetTickCount();
+    while (!done()) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (GetTickCount() - start > 10000)
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+// Leaves a copy of a written file in the media folder, where the
+// ffprobe check that runs after this program finds it.
+void keepForProbe(const std::string& file, const char* name)
+{
+    const char* folder = std::getenv("TRELIX_MEDIA_DIR");
+    if (!folder)
+        return;
+    std::string target = std::string("Z:") + folder + "/" + name;
+    for (char& c : target)
+        if (c == '/')
+            c = '\\';
+    EXPECT_TRUE(CopyFileA(file.c_str(), target.c_str(), FALSE)) << target;
+}
+
+class VandrelDialog : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        app = std::make_unique<TVandrelApp>(GetModuleHandleA(nullptr));
+        ASSERT_TRUE(app->create(SW_SHOWNORMAL));
+        dialog = app->client().window();
+    }
+
+    // The frame posts WM_QUIT when it goes; the next test's modal loops must not see it.
+    void TearDown() override
+    {
+        app.reset();
+        MSG message;
+        while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+    }
+
+    bool enabled(int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+    bool checked(int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+    std::string text(int id)
+    {
+        char buffer[512] = "";
+        GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
+        return buffer;
+    }
+    void click(int id) { SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0); }
+
+    // 16x8 video at 25 fps with 8 kHz mono PCM of the same length.
+    std::string videoAndAudio(const std::string& name, int frames)
+    {
+        std::string path = folder.path(name);
+        VideoSpec video;
+        video.frames = std::string(frames, 'K');
+        WAVEFORMATEX format = pcmFormat(8000, 1, 16);
+        EXPECT_TRUE(writeAvi(path, {video}, {pcmAudio(format, sinePcm(format, frames * 320))}));
+        return path;
+    }
+
+    void runToEnd()
+    {
+        click(IDC_START);
+        ASSERT_TRUE(pumpUntil([this] { return !app->client().runInProgress(); }));
+    }
+
+    TempFolder folder;
+    std::unique_ptr<TVandrelApp> app;
+    HWND dialog = nullptr;
+};
+
+TEST_F(VandrelDialog, FrameAndInitialChoices)
+{
+    char caption[64] = "";
+    GetWindowTextA(app->frame(), caption, sizeof caption);
+    EXPECT_STREQ("Trelix video converter", caption);
+    LONG style = GetWindowLongA(app->frame(), GWL_STYLE);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    for (int id : {IDC_MODE_BOTH, IDC_PREVIEW_ON, IDC_VIDEO_AUTO, IDC_SAME_FILE, IDC_AUDIO_AUTO, IDC_OUT_DIRECTSHOW,
+                   IDC_FILL_HOLLOW})
+        EXPECT_TRUE(checked(id)) << id;
+    for (int id : {IDC_MODE_VIDEO, IDC_MODE_AUDIO, IDC_VIDEO_RAW, IDC_AUDIO_RAW, IDC_TRUNCATE, IDC_MINIMIZE, IDC_OUT_VFW})
+        EXPECT_FALSE(checked(id)) << id;
+    EXPECT_EQ("truncate output to the shortest input stream's duration", text(IDC_TRUNCATE));
+    EXPECT_EQ("fill up 'hollow' video streams (if any)", text(IDC_FILL_HOLLOW));
+}
+
+TEST_F(VandrelDialog, ControlsBeforeAnyFile)
+{
+    for (int id : {IDOK, IDCANCEL, IDC_MODE_VIDEO, IDC_MODE_AUDIO, IDC_MODE_BOTH, IDC_VIDEO_SELECT, IDC_VIDEO_RAW,
+                   IDC_SAME_FILE, IDC_PREVIEW_ON, IDC_AUDIO_RAW, IDC_VIDEO_UNCOMPRESSED, IDC_AUDIO_UNCOMPRESSED,
+                   IDC_CONTEXTHELP, IDC_HELPCONTENTS, IDC_MINIMIZE})
+        EXPECT_TRUE(enabled(id)) << id;
+    for (int id : {IDC_STOP, IDC_START, IDC_OUT_SELECT, IDC_AUDIO_SELECT, IDC_VIDEO_CONFIG, IDC_VIDEO_FIRST,
+                   IDC_VIDEO_LAST, IDC_VIDEO_TRACK, IDC_VIDEO_KEY, IDC_AUDIO_FIRST, IDC_AUDIO_TRACK, IDC_CONFIGURE_AVI,
+                   IDC_TRUNCATE, IDC_VIDEO_COMPRESSOR, IDC_RESET})
+        EXPECT_FALSE(enabled(id)) << id;
+    click(IDC_SAME_FILE);
+    EXPECT_TRUE(enabled(IDC_AUDIO_SELECT));
+    click(IDC_MODE_VIDEO);
+    EXPECT_FALSE(enabled(IDC_AUDIO_SELECT));
+    EXPECT_FALSE(enabled(IDC_SAME_FILE));
+}
+
+TEST_F(VandrelDialog, VideoFileOpensBothStreamsOfTheSameFile)
+{
+    std::string path = videoAndAudio("both.avi", 10);
+    app->client().ChooseVideoFile(path);
+    EXPECT_EQ(path, text(IDC_VIDEO_FILE));
+    EXPECT_EQ(path, text(IDC_AUDIO_FILE));
+    EXPECT_EQ("0", text(IDC_VIDEO_FIRST));
+    EXPECT_EQ("9", text(IDC_VIDEO_LAST));
+    EXPECT_EQ("frame rate = 25.00 /s", text(IDC_FRAME_RATE));
+    EXPECT_EQ("stream duration = 0.400 s", text(IDC_VIDEO_DURATION));
+    EXPECT_EQ("3199", text(IDC_AUDIO_LAST));
+    EXPECT_EQ("samples rate = 8000 /s", text(IDC_SAMPLE_RATE));
+    EXPECT_TRUE(checked(IDC_VIDEO_VFW));
+    EXPECT_FALSE(checked(IDC_VIDEO_AUTO));
+    EXPECT_TRUE(checked(IDC_AUDIO_ACM));
+    EXPECT_EQ(1, SendDlgItemMessageA(dialog, IDC_VIDEO_TRACK, CB_GETCOUNT, 0, 0));
+    for (int id : {IDC_VIDEO_FIRST, IDC_VIDEO_LAST, IDC_VIDEO_END, IDC_VIDEO_TRACK, IDC_AUDIO_FIRST, IDC_AUDIO_LAST,
+                   IDC_AUDIO_END, IDC_AUDIO_TRACK, IDC_OUT_SELECT})
+        EXPECT_TRUE(enabled(id)) << id;
+    EXPECT_FALSE(enabled(IDC_VIDEO_KEY));
+    EXPECT_FALSE(enabled(IDC_VIDEO_CONFIG));
+    EXPECT_FALSE(enabled(IDC_START));
+}
+
+TEST_F(VandrelDialog, RangeRuleCutsTheLastFrame)
+{
+    app->client().ChooseVideoFile(videoAndAudio("range.avi", 10));
+    SetDlgItemTextA(dialog, IDC_VIDEO_FIRST, "50");
+    SetDlgItemTextA(dialog, IDC_VIDEO_LAST, "99");
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_VIDEO_LAST, EN_KILLFOCUS), 0);
+    EXPECT_EQ("9", text(IDC_VIDEO_LAST));
+    EXPECT_EQ("9", text(IDC_VIDEO_FIRST));
+}
+
+TEST_F(VandrelDialog, OutputEnablesStartAndEndOfRunDestroysIt)
+{
+    app->client().ChooseVideoFile(videoAndAudio("in.avi", 10));
+    click(IDC_OUT_VFW);
+    click(IDC_VIDEO_UNCOMPRESSED);
+    click(IDC_AUDIO_UNCOMPRESSED);
+    EXPECT_TRUE(checked(IDC_OUT_VFW));
+    EXPECT_TRUE(checked(IDC_VIDEO_UNCOMPRESSED));
+    std::string out = folder.path("out.avi");
+    app->client().ChooseOutputFile(out);
+    EXPECT_EQ(out, text(IDC_OUT_FILE));
+    EXPECT_EQ("Interleaving period: 750 ms", text(IDC_PERIOD));
+    EXPECT_TRUE(enabled(IDC_START));
+    EXPECT_TRUE(enabled(IDC_CONFIGURE_AVI));
+    EXPECT_FALSE(enabled(IDC_TRUNCATE));
+    runToEnd();
+    EXPECT_EQ("", text(IDC_OUT_FILE));
+    EXPECT_FALSE(enabled(IDC_START));
+    EXPECT_FALSE(checked(IDC_VIDEO_UNCOMPRESSED));
+    EXPECT_EQ("frame 10, audio sample 3200", text(IDC_STATUS));
+    EXPECT_TRUE(enabled(IDOK));
+
+    std::unique_ptr<VideoSourceStream> video(VideoSourceStream::open(&out[0], false, 0, nullptr));
+    ASSERT_EQ(0, video->lastError);
+    EXPECT_EQ(10, video->duration());
+    long frame = 3;
+    unsigned char* bits = video->getFrameBits(frame);
+    ASSERT_NE(nullptr, bits);
+    std::vector<BYTE> expected = framePixels(16, 8, 3);
+    EXPECT_EQ(0, memcmp(expected.data(), bits, expected.size()));
+    std::unique_ptr<AudioSourceStream> audio(AudioSourceStream::open(&out[0], false, 0, nullptr));
+    ASSERT_EQ(0, audio->lastError);
+    EXPECT_EQ(3200, audio->duration());
+    keepForProbe(out, "vandrel-dialog-output.avi");
+}
+
+TEST_F(VandrelDialog, RunDisablesTheDialogAndStopLeavesAReadableFile)
+{
+    app->client().ChooseVideoFile(videoAndAudio("long.avi", 50));
+    click(IDC_OUT_VFW);
+    click(IDC_VIDEO_UNCOMPRESSED);
+    click(IDC_AUDIO_UNCOMPRESSED);
+    std::string out = folder.path("stopped.avi");
+    app->client().ChooseOutputFile(out);
+    ASSERT_TRUE(enabled(IDC_START)) << text(IDC_OUT_FILE) << "/" << text(IDC_PERIOD) << "/" << text(IDC_VIDEO_LAST) << "/" << text(IDC_AUDIO_LAST);
+    click(IDC_START);
+    EXPECT_TRUE(app->client().isRunning());
+    EXPECT_TRUE(enabled(IDC_STOP));
+    EXPECT_TRUE(enabled(IDC_PREVIEW_ON));
+    EXPECT_TRUE(enabled(IDC_HELPCONTENTS));
+    for (int id : {IDOK, IDCANCEL, IDC_START, IDC_VIDEO_SELECT, IDC_OUT_SELECT, IDC_MODE_BOTH, IDC_VIDEO_FIRST,
+                   IDC_OUT_VFW, IDC_FILL_HOLLOW, IDC_VIDEO_AUTO})
+        EXPECT_FALSE(enabled(id)) << id;
+    SendMessageA(app->frame(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(app->frame()));
+    ASSERT_TRUE(pumpUntil([this] { return std::atoi(text(IDC_STATUS).c_str() + 6) >= 5; }));
+    click(IDC_STOP);
+    ASSERT_TRUE(pumpUntil([this] { return !app->client().runInProgress(); }));
+    std::unique_ptr<VideoSourceStream> video(VideoSourceStream::open(&out[0], false, 0, nullptr));
+    ASSERT_EQ(0, video->lastError);
+    EXPECT_GT(video->duration(), 0);
+    EXPECT_LT(video->duration(), 50);
+}
+
+TEST_F(VandrelDialog, FileThatNoBackendOpensShowsTheLibraryBox)
+{
+    std::string path = folder.path("not-media.avi");
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, "not a media file at all", 23, &written, nullptr);
+    CloseHandle(file);
+    std::vector<std::string> texts;
+    DialogWatcher::Driver driver(GetCurrentThreadId(), {{"Trelix library", DialogWatcher::closeMessageBox(texts)}});
+    app->client().ChooseVideoFile(path);
+    ASSERT_TRUE(driver.completed());
+    ASSERT_EQ(1u, texts.size());
+    EXPECT_EQ(0u, texts[0].rfind("Error number ", 0)) << texts[0];
+    EXPECT_TRUE(texts[0].find(" (VfW/ACM):\n") != std::string::npos ||
+                texts[0].find(" (DirectShow):\n") != std::string::npos) << texts[0];
+    EXPECT_EQ("", text(IDC_VIDEO_FILE));
+    EXPECT_EQ("", text(IDC_AUDIO_FILE));
+    EXPECT_FALSE(enabled(IDC_OUT_SELECT));
+    EXPECT_FALSE(enabled(IDC_VIDEO_LAST));
+}
+
+class HollowStream : public VandrelDialog, public testing::WithParamInterface<bool> {};
+
+// Frame 2 is dropped: filled, frame 1 is written again in its place; not
+// filled, nothing is written for it and the output keeps the gap (the writer
+// places frames by index, so AVIFile stores an empty sample there).
+TEST_P(HollowStream, DroppedFrameFollowsTheFillBox)
+{
+    bool fill = GetParam();
+    std::string path = folder.path("hollow.avi");
+    VideoSpec video;
+    video.frames = "KK-K";
+    ASSERT_TRUE(writeAvi(path, {video}));
+    click(IDC_MODE_VIDEO);
+    app->client().ChooseVideoFile(path);
+    ASSERT_EQ("3", text(IDC_VIDEO_LAST));
+    if (!fill)
+        click(IDC_FILL_HOLLOW);
+    EXPECT_EQ(fill, checked(IDC_FILL_HOLLOW));
+    click(IDC_OUT_VFW);
+    click(IDC_VIDEO_UNCOMPRESSED);
+    std::string out = folder.path("hollow-out.avi");
+    app->client().ChooseOutputFile(out);
+    ASSERT_TRUE(enabled(IDC_START));
+    runToEnd();
+    EXPECT_EQ("frame 4", text(IDC_STATUS));
+    std::unique_ptr<VideoSourceStream> written(VideoSourceStream::open(&out[0], false, 0, nullptr));
+    ASSERT_EQ(0, written->lastError);
+    ASSERT_EQ(4, written->duration());
+    EXPECT_EQ(fill ? 2 : 1, written->findFrame(2));
+    long frame = 2;
+    unsigned char* bits = written->getFrameBits(frame);
+    ASSERT_NE(nullptr, bits);
+    std::vector<BYTE> expected = framePixels(16, 8, 1);
+    EXPECT_EQ(0, memcmp(expected.data(), bits, expected.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(FillBox, HollowStream, testing::Bool());
+
+} // namespace
