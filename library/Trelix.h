@@ -9,6 +9,8 @@
 #include "core/TrelixThread.h"
 #include "core/VideoSourceStream.h"
 #include "directshow/DSAudioOrVideoStream.h"
+#include "directshow/DSSourceStream.h"
+#include "directshow/DSVideoSourceStream.h"
 #include "output/AutomaticInterleaveEngine.h"
 #include "output/OutputAVIFile.h"
 #include "probe/MediaContainer.h"

@@ -23,3 +23,18 @@ make() {
 
 make mjpeg.avi ff -f lavfi -i "$(picture)" -c:v mjpeg -q:v 3 -pix_fmt yuvj420p mjpeg.avi
 make rgb24.avi ff -f lavfi -i "$(picture 64x48)" -c:v rawvideo -pix_fmt bgr24 rgb24.avi
+
+# Decoded through DirectShow: one file per container and codec, each with the
+# decode ffmpeg makes of it (bgr24, top-down rows) as the reference frames.
+make vp8.mkv ff -f lavfi -i "$(picture)" -c:v libvpx -b:v 400k -g 12 vp8.mkv
+make mpeg4.mp4 ff -f lavfi -i "$(picture)" -c:v mpeg4 -q:v 3 -bf 0 -g 12 mpeg4.mp4
+make mpeg1.mpg ff -f lavfi -i "$(picture)" -c:v mpeg1video -q:v 3 -bf 0 -g 12 -f mpeg mpeg1.mpg
+make two-video.avi ff -f lavfi -i "$(picture)" -f lavfi -i "testsrc=size=80x60:rate=25:duration=2" \
+    -map 0:v -map 1:v -c:v mjpeg -q:v 3 -pix_fmt yuvj420p two-video.avi
+make one-frame.mkv ff -f lavfi -i "$(picture 160x120 25 0.04)" -frames:v 1 -c:v libvpx one-frame.mkv
+for f in mjpeg.avi vp8.mkv mpeg4.mp4 rgb24.avi; do
+    make "$f.bgr" ff -i "$f" -f rawvideo -pix_fmt bgr24 "$f.bgr"
+done
+make text.txt sh -c 'echo "not a media file" > text.txt'
+make empty.avi touch empty.avi
+make truncated.avi sh -c 'head -c 3000 mjpeg.avi > truncated.avi'

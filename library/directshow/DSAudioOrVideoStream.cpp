@@ -84,7 +84,10 @@ constexpr bool kFatal[kLocalErrorMax + 1] = {
 
 } // namespace
 
-DSAudioOrVideoStream::DSAudioOrVideoStream() = default;
+DSAudioOrVideoStream::DSAudioOrVideoStream()
+    : rotRegister(0)
+{
+}
 
 DSAudioOrVideoStream::~DSAudioOrVideoStream() = default;
 

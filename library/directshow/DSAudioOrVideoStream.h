@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include "../core/AudioOrVideoStream.h"
 
 // Root of every object built on DirectShow: local codes 1 to 73, messages at
@@ -12,4 +14,8 @@ public:
     bool local_ErrorIsFatal(int code) override;
     ~DSAudioOrVideoStream() override;
     bool usesDirectShow() override;
+
+protected:
+    // Cookie of the graph's running-object-table registration; 0 = none.
+    DWORD rotRegister;
 };
