@@ -16,15 +16,6 @@ namespace {
 
 constexpr DWORD kGraphThreadStack = 32768;
 
-// Wine's sample grabber reports sample times as they come, relative to the
-// start of the segment that the last seek began, where Windows' reports
-// positions in the stream.
-bool grabberTimesFromSegmentStart()
-{
-    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-    return wine;
-}
-
 template <typename T>
 void release(T*& p)
 {
@@ -34,6 +25,15 @@ void release(T*& p)
 }
 
 } // namespace
+
+// Wine's sample grabber reports sample times relative to the start of the
+// segment that the last seek began (Windows': positions in the stream), and
+// a sample that begins before that start comes with the start's time.
+bool DSSourceStream::grabberTimesFromSegmentStart()
+{
+    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
 
 DSSourceStream::GraphBuild::GraphBuild()
     : source(nullptr), grabber(nullptr), grabberInput(nullptr), connection()
@@ -64,8 +64,11 @@ DSSourceStream::~DSSourceStream()
         CloseHandle(graphThread);
     }
     // A graph left running at the end of its stream is stopped before it goes.
-    if (ended && mediaControl)
+    if (ended && mediaControl) {
+        releaseCallback();
         mediaControl->Stop();
+    }
+    detachCallback();
     release(mediaEvent);
     release(mediaSeeking);
     release(mediaControl);
@@ -76,6 +79,15 @@ DSSourceStream::~DSSourceStream()
     delete callback;
     if (stopEvent)
         CloseHandle(stopEvent);
+}
+
+// The grabber may outlive the stream (a viewer holding the graph): it must
+// not call the callback that goes with the stream.
+void DSSourceStream::detachCallback()
+{
+    ComPtr<ISampleGrabber> grabber;
+    if (grabberFilter && SUCCEEDED(grabberFilter->QueryInterface(IID_ISampleGrabber, grabber.putVoid())))
+        grabber->SetCallback(nullptr, 0);
 }
 
 double DSSourceStream::msDuration()
@@ -213,11 +225,12 @@ void DSSourceStream::runGraph()
     }
     OAEVENT graphEvent = 0;
     mediaEvent->GetEventHandle(&graphEvent);
-    HANDLE events[2] = {reinterpret_cast<HANDLE>(graphEvent), stopEvent};
+    // The stop request first: a graph event handle that stays signalled must
+    // not hide it.
+    HANDLE events[2] = {stopEvent, reinterpret_cast<HANDLE>(graphEvent)};
     DWORD count = graphEvent ? 2 : 1;
-    HANDLE* waitOn = graphEvent ? events : events + 1;
     for (;;) {
-        if (WaitForMultipleObjects(count, waitOn, FALSE, INFINITE) != WAIT_OBJECT_0 || count == 1)
+        if (WaitForMultipleObjects(count, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
             break;
         long code;
         LONG_PTR first, second;
@@ -248,8 +261,27 @@ void DSSourceStream::stopGraph()
         lastError = DSError::GetStateFailed;
 }
 
+// Lets a callback that is still held return, and ignores what follows: the
+// graph is about to be stopped without the graph thread.
+void DSSourceStream::releaseCallback()
+{
+    callback->stopRequest = true;
+    SetEvent(callback->resumeEvent);
+}
+
+// Events queued before the graph was last stopped (an end of stream reached
+// while it stopped) belong to no run of the new thread.
+void DSSourceStream::dropStaleEvents()
+{
+    long code;
+    LONG_PTR first, second;
+    while (SUCCEEDED(mediaEvent->GetEvent(&code, &first, &second, 0)))
+        mediaEvent->FreeEventParams(code, first, second);
+}
+
 bool DSSourceStream::startGraphThread()
 {
+    dropStaleEvents();
     graphThread = startThread(kGraphThreadStack, graphThreadMain, this);
     if (graphThread)
         return true;
@@ -304,6 +336,7 @@ bool DSSourceStream::seek(__int64 position, bool toKeyFrame)
         endGraphThread();
     if (ended) {
         ended = false;
+        releaseCallback();
         if (FAILED(mediaControl->Stop())) {
             lastError = DSError::CannotStopGraph;
             return false;

@@ -53,6 +53,7 @@ protected:
     // presentation times. 0 or the warning code.
     int removeClock();
     void attach(TrelixNotification* n);
+    static bool grabberTimesFromSegmentStart();
 
     bool destroying;
     HANDLE graphThread;
@@ -75,6 +76,9 @@ private:
     bool startGraphThread();
     // Waits for the graph thread to end, asking it to stop first.
     void endGraphThread();
+    void detachCallback();
+    void releaseCallback();
+    void dropStaleEvents();
 
     // The graph reported the end of the stream and was left running there:
     // nothing more will be delivered until the next seek.

@@ -193,10 +193,15 @@ bool DSVideoSourceStream::seekCounted(__int64 position)
 
 // Half a frame after the target, so that the graph starts at the target's
 // frame; the last frame just before its start, since its window ends after
-// the stream.
+// the stream. Where the grabber gives a sample that began before the seek
+// position the position's time (Wine), the position is just after the
+// target's start instead, so that this time still names the target's frame
+// and the frame before it ends before the position.
 __int64 DSVideoSourceStream::seekPosition(long frame) const
 {
     double target = videoCallback->targetTime;
+    if (grabberTimesFromSegmentStart())
+        return static_cast<__int64>((target + videoCallback->halfFrame / 8) * 10000000.0);
     if (frame == length - 1) {
         auto position = static_cast<__int64>(target * 10000000.0);
         return position != 0 ? position - 1 : 0;
