@@ -51,7 +51,7 @@ DSSourceStream::GraphBuild::~GraphBuild()
 DSSourceStream::DSSourceStream()
     : destroying(false), graphThread(nullptr), stopEvent(nullptr), callback(nullptr), mediaDuration(0),
       graph(nullptr), grabberFilter(nullptr), nullRenderer(nullptr), mediaEvent(nullptr), mediaSeeking(nullptr),
-      mediaControl(nullptr), wideFileName(nullptr), decodeThreshold(1), ended(false)
+      mediaControl(nullptr), wideFileName(nullptr), decodeThreshold(1), ended(false), graphThreadObject(nullptr)
 {
 }
 
@@ -63,6 +63,8 @@ DSSourceStream::~DSSourceStream()
             endGraphThread();
         CloseHandle(graphThread);
     }
+    if (!unusable)
+        joinGraphThread();
     // A graph left running at the end of its stream is stopped before it goes.
     if (ended && mediaControl) {
         releaseCallback();
@@ -279,10 +281,20 @@ void DSSourceStream::dropStaleEvents()
         mediaEvent->FreeEventParams(code, first, second);
 }
 
+void DSSourceStream::joinGraphThread()
+{
+    if (!graphThreadObject)
+        return;
+    WaitForSingleObject(graphThreadObject, INFINITE);
+    CloseHandle(graphThreadObject);
+    graphThreadObject = nullptr;
+}
+
 bool DSSourceStream::startGraphThread()
 {
     dropStaleEvents();
-    graphThread = startThread(kGraphThreadStack, graphThreadMain, this);
+    joinGraphThread();
+    graphThread = startThread(kGraphThreadStack, graphThreadMain, this, &graphThreadObject);
     if (graphThread)
         return true;
     lastError = DSError::CannotCreateThread;

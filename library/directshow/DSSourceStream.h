@@ -83,4 +83,8 @@ private:
     // The graph reported the end of the stream and was left running there:
     // nothing more will be delivered until the next seek.
     bool ended;
+    // The graph thread itself: waited for after its completion, so that no
+    // graph thread outlives the stream.
+    HANDLE graphThreadObject;
+    void joinGraphThread();
 };

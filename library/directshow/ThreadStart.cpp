@@ -24,8 +24,10 @@ DWORD WINAPI threadMain(void* parameter)
 
 } // namespace
 
-HANDLE startThread(DWORD stackSize, DWORD(WINAPI* function)(void*), void* argument)
+HANDLE startThread(DWORD stackSize, DWORD(WINAPI* function)(void*), void* argument, HANDLE* thread)
 {
+    if (thread)
+        *thread = nullptr;
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!done)
         return nullptr;
@@ -36,13 +38,16 @@ HANDLE startThread(DWORD stackSize, DWORD(WINAPI* function)(void*), void* argume
         CloseHandle(done);
         return nullptr;
     }
-    HANDLE thread = CreateThread(nullptr, stackSize, threadMain, start, 0, nullptr);
-    if (!thread) {
+    HANDLE started = CreateThread(nullptr, stackSize, threadMain, start, 0, nullptr);
+    if (!started) {
         CloseHandle(start->done);
         delete start;
         CloseHandle(done);
         return nullptr;
     }
-    CloseHandle(thread);
+    if (thread)
+        *thread = started;
+    else
+        CloseHandle(started);
     return done;
 }
