@@ -10,6 +10,8 @@
 #include "core/VideoSourceStream.h"
 #include "directshow/DSAudioOrVideoStream.h"
 #include "directshow/DSOutputAVIFile.h"
+#include "directshow/DSSourceStream.h"
+#include "directshow/DSVideoSourceStream.h"
 #include "output/AutomaticInterleaveEngine.h"
 #include "output/OutputAVIFile.h"
 #include "probe/MediaContainer.h"

@@ -78,14 +78,15 @@ TEST_F(SourceFactories, AutomaticChoiceKeepsAUsableVfWObject)
     EXPECT_FALSE(raw->usesDirectShow());
 }
 
-// With no DirectShow source of the kind to fall back to, a fatal VfW/ACM
-// failure comes back as the VfW/ACM object with its code.
+// After a fatal VfW failure the automatic choice gives what DirectShow gives,
+// usable or not.
 TEST_F(SourceFactories, AutomaticChoiceReportsAFatalVfWFailure)
 {
     std::string missing = folder.path("missing.avi");
     std::unique_ptr<VideoSourceStream> video(VideoSourceStream::open(const_cast<char*>(missing.c_str()), 0, nullptr));
     ASSERT_TRUE(video);
-    EXPECT_EQ(video->lastError, 3);
+    EXPECT_TRUE(video->usesDirectShow());
+    EXPECT_EQ(video->lastError, 4);
     EXPECT_TRUE(video->lastError_isFatal());
     EXPECT_STREQ(video->ErrorMessage(video->lastError), "Could not open the source file");
 }

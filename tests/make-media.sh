@@ -65,3 +65,17 @@ make check-ffmpeg.wav ff -f lavfi -i "$(tone 440 22050 1)" -c:a pcm_s16le check-
 make check-gst-avimux.avi gst-launch-1.0 -q videotestsrc num-buffers=30 ! video/x-raw,format=I420,width=64,height=48,framerate=25/1 \
     ! jpegenc ! avimux name=mux ! filesink location=check-gst-avimux.avi \
     audiotestsrc num-buffers=20 ! audio/x-raw,format=S16LE,rate=22050,channels=1 ! mux.
+# Decoded through DirectShow: one file per container and codec, each with the
+# decode ffmpeg makes of it (bgr24, top-down rows) as the reference frames.
+make vp8.mkv ff -f lavfi -i "$(picture)" -c:v libvpx -b:v 400k -g 12 vp8.mkv
+make mpeg4.mp4 ff -f lavfi -i "$(picture)" -c:v mpeg4 -q:v 3 -bf 0 -g 12 mpeg4.mp4
+make mpeg1.mpg ff -f lavfi -i "$(picture)" -c:v mpeg1video -q:v 3 -bf 0 -g 12 -f mpeg mpeg1.mpg
+make two-video.avi ff -f lavfi -i "$(picture)" -f lavfi -i "testsrc=size=80x60:rate=25:duration=2" \
+    -map 0:v -map 1:v -c:v mjpeg -q:v 3 -pix_fmt yuvj420p two-video.avi
+make one-frame.mkv ff -f lavfi -i "$(picture 160x120 25 0.04)" -frames:v 1 -c:v libvpx one-frame.mkv
+for f in mjpeg.avi vp8.mkv mpeg4.mp4 rgb24.avi; do
+    make "$f.bgr" ff -i "$f" -f rawvideo -pix_fmt bgr24 "$f.bgr"
+done
+make text.txt sh -c 'echo "not a media file" > text.txt'
+make empty.avi touch empty.avi
+make truncated.avi sh -c 'head -c 3000 mjpeg.avi > truncated.avi'

@@ -1,5 +1,6 @@
 #include "VideoSourceStream.h"
 
+#include "../directshow/DSVideoSourceStream.h"
 #include "../vfw/VfWVideoSourceStream.h"
 #include "BackendChoice.h"
 #include "WaitDialog.h"
@@ -71,12 +72,10 @@ BITMAPINFOHEADER* VideoSourceStream::format()
     return &bitmapHeader;
 }
 
-// There is no DirectShow video source in this build: the DirectShow branch
-// gives no object.
 VideoSourceStream* VideoSourceStream::open(char* fileName, bool useDirectShow, int streamIndex, TrelixNotification* n)
 {
     if (useDirectShow)
-        return nullptr;
+        return DSVideoSourceStream::open(fileName, streamIndex, n);
     return VfWVideoSourceStream::open(fileName, streamIndex, n);
 }
 

@@ -1,0 +1,395 @@
+#include "DSSourceStream.h"
+
+#include <new>
+
+#include "../core/ComPtr.h"
+#include "../core/ErrorCodes.h"
+#include "../core/TrelixNotification.h"
+#include "../core/TrelixThread.h"
+#include "DirectShowIds.h"
+#include "GraphHelpers.h"
+#include "MediaType.h"
+#include "SGCallback.h"
+#include "ThreadStart.h"
+
+namespace {
+
+constexpr DWORD kGraphThreadStack = 32768;
+
+template <typename T>
+void release(T*& p)
+{
+    if (p)
+        p->Release();
+    p = nullptr;
+}
+
+} // namespace
+
+// Wine's sample grabber reports sample times relative to the start of the
+// segment that the last seek began (Windows': positions in the stream), and
+// a sample that begins before that start comes with the start's time.
+bool DSSourceStream::grabberTimesFromSegmentStart()
+{
+    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+DSSourceStream::GraphBuild::GraphBuild()
+    : source(nullptr), grabber(nullptr), grabberInput(nullptr), connection()
+{
+}
+
+DSSourceStream::GraphBuild::~GraphBuild()
+{
+    release(grabberInput);
+    release(grabber);
+    release(source);
+    FreeMediaType(connection);
+}
+
+DSSourceStream::DSSourceStream()
+    : destroying(false), graphThread(nullptr), stopEvent(nullptr), callback(nullptr), mediaDuration(0),
+      graph(nullptr), grabberFilter(nullptr), nullRenderer(nullptr), mediaEvent(nullptr), mediaSeeking(nullptr),
+      mediaControl(nullptr), wideFileName(nullptr), decodeThreshold(1), ended(false), graphThreadObject(nullptr)
+{
+}
+
+DSSourceStream::~DSSourceStream()
+{
+    destroying = true;
+    if (graphThread) {
+        if (!unusable)
+            endGraphThread();
+        CloseHandle(graphThread);
+    }
+    if (!unusable)
+        joinGraphThread();
+    // A graph left running at the end of its stream is stopped before it goes.
+    if (ended && mediaControl) {
+        releaseCallback();
+        mediaControl->Stop();
+    }
+    detachCallback();
+    release(mediaEvent);
+    release(mediaSeeking);
+    release(mediaControl);
+    release(graph);
+    release(grabberFilter);
+    release(nullRenderer);
+    delete[] wideFileName;
+    delete callback;
+    if (stopEvent)
+        CloseHandle(stopEvent);
+}
+
+// The grabber may outlive the stream (a viewer holding the graph): it must
+// not call the callback that goes with the stream.
+void DSSourceStream::detachCallback()
+{
+    ComPtr<ISampleGrabber> grabber;
+    if (grabberFilter && SUCCEEDED(grabberFilter->QueryInterface(IID_ISampleGrabber, grabber.putVoid())))
+        grabber->SetCallback(nullptr, 0);
+}
+
+double DSSourceStream::msDuration()
+{
+    if (notOpened())
+        return -1.0;
+    lastError = 0;
+    return static_cast<double>(mediaDuration) * 0.0001;
+}
+
+void DSSourceStream::config(int threshold)
+{
+    decodeThreshold = threshold > 0 ? threshold : 1;
+}
+
+void DSSourceStream::attach(TrelixNotification* n)
+{
+    notification = n;
+    if (n)
+        n->stream = this;
+}
+
+int DSSourceStream::buildGraph(char* fileName, int streamIndex, const GUID& major, const GUID* subtype,
+                               GraphBuild& build)
+{
+    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                reinterpret_cast<void**>(&graph))))
+        return DSError::CannotCreateGraphBuilder;
+    addGraphToRot(graph, &rotRegister);
+
+    int wideLength = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, fileName, -1, nullptr, 0);
+    if (wideLength <= 0 || !(wideFileName = new (std::nothrow) wchar_t[wideLength]))
+        return DSError::OutOfMemory;
+    MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, fileName, -1, wideFileName, wideLength);
+    if (FAILED(graph->AddSourceFilter(wideFileName, L"source", &build.source)))
+        return DSError::CannotOpenFile;
+
+    if (FAILED(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                reinterpret_cast<void**>(&grabberFilter))) ||
+        FAILED(grabberFilter->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(&build.grabber))))
+        return DSError::CannotCreateSampleGrabber;
+    if (FAILED(graph->AddFilter(grabberFilter, L"sample_grabber")))
+        return DSError::CannotAddFilter;
+    AM_MEDIA_TYPE accepted = {};
+    accepted.majortype = major;
+    if (subtype)
+        accepted.subtype = *subtype;
+    if (FAILED(build.grabber->SetMediaType(&accepted)))
+        return DSError::CannotSetMediaType;
+
+    int code = 0;
+    if (!connectStream(graph, build.source, grabberFilter, streamIndex, &code))
+        return code;
+
+    if (FAILED(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                reinterpret_cast<void**>(&nullRenderer))))
+        return DSError::NoNullRenderer;
+    if (FAILED(graph->AddFilter(nullRenderer, L"null_renderer")))
+        return DSError::CannotAddFilter;
+    if (FAILED(connectFilters(graph, grabberFilter, nullRenderer)))
+        return DSError::CannotConnect;
+
+    if (FAILED(getPin(grabberFilter, PINDIR_INPUT, &build.grabberInput)) ||
+        FAILED(build.grabberInput->ConnectionMediaType(&build.connection)))
+        return DSError::UnreadableMediaType;
+    return 0;
+}
+
+int DSSourceStream::openSeeking()
+{
+    if (FAILED(graph->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&mediaSeeking))))
+        return DSError::NoMediaSeeking;
+    return 0;
+}
+
+int DSSourceStream::readDuration()
+{
+    if (FAILED(mediaSeeking->SetTimeFormat(&TIME_FORMAT_MEDIA_TIME)))
+        return DSError::MediaTimeRejected;
+    if (FAILED(mediaSeeking->GetDuration(&mediaDuration)))
+        return DSError::UndefinedDuration;
+    return 0;
+}
+
+int DSSourceStream::openControl()
+{
+    if (FAILED(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&mediaControl))))
+        return DSError::NoMediaControl;
+    if (FAILED(graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&mediaEvent))))
+        return DSError::NoMediaEvent;
+    return 0;
+}
+
+void DSSourceStream::installCallback(GraphBuild& build, ISampleGrabberCB* grabberCallback, SGCallback* shared)
+{
+    callback = shared;
+    build.grabber->SetCallback(grabberCallback, 0);
+    build.grabber->SetOneShot(FALSE);
+    build.grabber->SetBufferSamples(FALSE);
+}
+
+int DSSourceStream::createEvents()
+{
+    callback->readyEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    callback->resumeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    callback->ackEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!callback->readyEvent || !callback->resumeEvent || !callback->ackEvent || !stopEvent)
+        return DSError::CannotCreateEvent;
+    return 0;
+}
+
+int DSSourceStream::removeClock()
+{
+    ComPtr<IMediaFilter> filter;
+    if (FAILED(graph->QueryInterface(IID_IMediaFilter, filter.putVoid())) || FAILED(filter->SetSyncSource(nullptr)))
+        return DSError::CannotChangeClock;
+    return 0;
+}
+
+DWORD WINAPI DSSourceStream::graphThreadMain(void* stream)
+{
+    TrelixThread();
+    static_cast<DSSourceStream*>(stream)->runGraph();
+    return 0;
+}
+
+// Runs the graph until it ends (left running at its end) or stopEvent asks
+// for a stop; only this thread runs and stops the graph while it exists.
+void DSSourceStream::runGraph()
+{
+    if (FAILED(mediaControl->Run())) {
+        lastError = DSError::CannotRunGraph;
+        return;
+    }
+    OAEVENT graphEvent = 0;
+    mediaEvent->GetEventHandle(&graphEvent);
+    // The stop request first: a graph event handle that stays signalled must
+    // not hide it.
+    HANDLE events[2] = {stopEvent, reinterpret_cast<HANDLE>(graphEvent)};
+    DWORD count = graphEvent ? 2 : 1;
+    for (;;) {
+        if (WaitForMultipleObjects(count, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+            break;
+        long code;
+        LONG_PTR first, second;
+        if (SUCCEEDED(mediaEvent->GetEvent(&code, &first, &second, 0))) {
+            mediaEvent->FreeEventParams(code, first, second);
+            if (code == EC_COMPLETE) {
+                ended = true;
+                return;
+            }
+        }
+    }
+    stopGraph();
+}
+
+void DSSourceStream::stopGraph()
+{
+    ResetEvent(callback->ackEvent);
+    callback->stopRequest = true;
+    SetEvent(callback->resumeEvent);
+    if (!destroying)
+        WaitForSingleObject(callback->ackEvent, INFINITE);
+    if (FAILED(mediaControl->Stop())) {
+        lastError = DSError::CannotStopGraph;
+        return;
+    }
+    OAFilterState state;
+    if (FAILED(mediaControl->GetState(INFINITE, &state)))
+        lastError = DSError::GetStateFailed;
+}
+
+// Lets a callback that is still held return, and ignores what follows: the
+// graph is about to be stopped without the graph thread.
+void DSSourceStream::releaseCallback()
+{
+    callback->stopRequest = true;
+    SetEvent(callback->resumeEvent);
+}
+
+// Events queued before the graph was last stopped (an end of stream reached
+// while it stopped) belong to no run of the new thread.
+void DSSourceStream::dropStaleEvents()
+{
+    long code;
+    LONG_PTR first, second;
+    while (SUCCEEDED(mediaEvent->GetEvent(&code, &first, &second, 0)))
+        mediaEvent->FreeEventParams(code, first, second);
+}
+
+void DSSourceStream::joinGraphThread()
+{
+    if (!graphThreadObject)
+        return;
+    WaitForSingleObject(graphThreadObject, INFINITE);
+    CloseHandle(graphThreadObject);
+    graphThreadObject = nullptr;
+}
+
+bool DSSourceStream::startGraphThread()
+{
+    dropStaleEvents();
+    joinGraphThread();
+    graphThread = startThread(kGraphThreadStack, graphThreadMain, this, &graphThreadObject);
+    if (graphThread)
+        return true;
+    lastError = DSError::CannotCreateThread;
+    return false;
+}
+
+void DSSourceStream::endGraphThread()
+{
+    SetEvent(stopEvent);
+    WaitForSingleObject(graphThread, INFINITE);
+    ResetEvent(stopEvent);
+}
+
+bool DSSourceStream::run()
+{
+    callback->stopRequest = false;
+    if (callback->waiting) {
+        SetEvent(callback->resumeEvent);
+    } else if (ended) {
+        // Running again would wait for samples and an end that never come.
+        lastError = 0;
+        return true;
+    } else if (!graphThread) {
+        if (!startGraphThread())
+            return false;
+    } else {
+        DWORD state = WaitForSingleObject(graphThread, 0);
+        if (state == WAIT_FAILED && GetLastError() != ERROR_INVALID_HANDLE) {
+            lastError = DSError::GetExitCodeThreadFailed;
+            graphThread = nullptr;
+            return false;
+        }
+        if (state != WAIT_TIMEOUT) {
+            if (state == WAIT_OBJECT_0)
+                CloseHandle(graphThread);
+            graphThread = nullptr;
+            if (!startGraphThread())
+                return false;
+        }
+    }
+    lastError = 0;
+    HANDLE events[2] = {callback->readyEvent, graphThread};
+    WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    ResetEvent(callback->readyEvent);
+    return lastError == 0;
+}
+
+bool DSSourceStream::seek(__int64 position, bool toKeyFrame)
+{
+    if (graphThread)
+        endGraphThread();
+    if (ended) {
+        ended = false;
+        releaseCallback();
+        if (FAILED(mediaControl->Stop())) {
+            lastError = DSError::CannotStopGraph;
+            return false;
+        }
+    }
+    DWORD flags = toKeyFrame ? AM_SEEKING_AbsolutePositioning | AM_SEEKING_SeekToKeyFrame
+                             : AM_SEEKING_AbsolutePositioning;
+    LONGLONG start = position;
+    if (FAILED(mediaSeeking->SetPositions(&start, flags, &mediaDuration, AM_SEEKING_AbsolutePositioning))) {
+        lastError = DSError::Unseekable;
+        return false;
+    }
+    callback->timeOffset = grabberTimesFromSegmentStart() ? static_cast<double>(position) * 1e-7 : 0.0;
+    lastError = 0;
+    return true;
+}
+
+bool DSSourceStream::parseStream(bool byMediaTime)
+{
+    callback->parseCount = 0;
+    callback->parseLastTime = -1.0;
+    callback->parseByMediaTime = byMediaTime;
+    callback->notification = notification;
+    callback->parsing = true;
+    if (FAILED(mediaControl->Run())) {
+        callback->parsing = false;
+        callback->notify(1);
+        return false;
+    }
+    long code = 0;
+    HRESULT waited = mediaEvent->WaitForCompletion(INFINITE, &code);
+    callback->parsing = false;
+    if (SUCCEEDED(waited) && code != EC_COMPLETE) {
+        callback->notify(1);
+        return false;
+    }
+    LONGLONG start = 0;
+    bool ok = SUCCEEDED(mediaControl->Stop()) &&
+              SUCCEEDED(mediaSeeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
+                                                   AM_SEEKING_NoPositioning));
+    callback->timeOffset = 0;
+    callback->notify(1);
+    return ok;
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+
+#include "../core/SourceStream.h"
+#include "DSAudioOrVideoStream.h"
+
+class SGCallback;
+
+// Base of the DirectShow sources: one private graph
+//   source filter -> (splitter, decoders) -> sample grabber -> null renderer
+// driven by a graph thread and pulled through the grabber callback.
+//
+// Threads: the caller's thread runs run/seek/destruction, the graph thread
+// alone runs and stops the graph while it exists, the streaming thread runs
+// the callback. They meet through the callback's three events and stopEvent.
+class TRELIX_API DSSourceStream : public DSAudioOrVideoStream, public virtual SourceStream {
+public:
+    ~DSSourceStream() override;
+    double msDuration() override;
+
+    bool run();
+    bool seek(__int64 position, bool toKeyFrame);
+    void config(int threshold);
+    bool parseStream(bool byMediaTime);
+
+protected:
+    DSSourceStream();
+
+    // The temporary interfaces of an open; released when it ends.
+    struct GraphBuild {
+        GraphBuild();
+        ~GraphBuild();
+        IBaseFilter* source;
+        ISampleGrabber* grabber;
+        IPin* grabberInput;
+        AM_MEDIA_TYPE connection;
+    };
+
+    // Steps of the graph construction, each returning 0 or the open's code.
+    // Graph, source filter, grabber (accepting `major`/`subtype`), the stream's
+    // connection, null renderer and the connection's media type.
+    int buildGraph(char* fileName, int streamIndex, const GUID& major, const GUID* subtype, GraphBuild& build);
+    int openSeeking();
+    int readDuration();
+    int openControl();
+    // Installs `grabberCallback`, whose shared part is `shared` (owned from now).
+    void installCallback(GraphBuild& build, ISampleGrabberCB* grabberCallback, SGCallback* shared);
+    int createEvents();
+    // Plays at full speed: without a clock the renderer does not wait for
+    // presentation times. 0 or the warning code.
+    int removeClock();
+    void attach(TrelixNotification* n);
+    static bool grabberTimesFromSegmentStart();
+
+    bool destroying;
+    HANDLE graphThread;
+    HANDLE stopEvent;
+    SGCallback* callback;
+    __int64 mediaDuration;
+    IGraphBuilder* graph;
+    IBaseFilter* grabberFilter;
+    IBaseFilter* nullRenderer;
+    IMediaEvent* mediaEvent;
+    IMediaSeeking* mediaSeeking;
+    IMediaControl* mediaControl;
+    wchar_t* wideFileName;
+    int decodeThreshold;
+
+private:
+    static DWORD WINAPI graphThreadMain(void* stream);
+    void runGraph();
+    void stopGraph();
+    bool startGraphThread();
+    // Waits for the graph thread to end, asking it to stop first.
+    void endGraphThread();
+    void detachCallback();
+    void releaseCallback();
+    void dropStaleEvents();
+
+    // The graph reported the end of the stream and was left running there:
+    // nothing more will be delivered until the next seek.
+    bool ended;
+    // The graph thread itself: waited for after its completion, so that no
+    // graph thread outlives the stream.
+    HANDLE graphThreadObject;
+    void joinGraphThread();
+};
