@@ -1,7 +1,8 @@
 #pragma once
 
 #include <windows.h>
-#include <dshow.h>
+#include <strmif.h>
+#include <control.h>
 #include <qedit.h>
 
 #include "../core/SourceStream.h"
