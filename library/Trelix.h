@@ -9,6 +9,7 @@
 #include "core/TrelixThread.h"
 #include "core/VideoSourceStream.h"
 #include "directshow/DSAudioOrVideoStream.h"
+#include "directshow/DSAudioSourceStream.h"
 #include "directshow/DSSourceStream.h"
 #include "directshow/DSVideoSourceStream.h"
 #include "output/AutomaticInterleaveEngine.h"
