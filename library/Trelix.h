@@ -10,6 +10,7 @@
 #include "core/VideoSourceStream.h"
 #include "directshow/DSAudioOrVideoStream.h"
 #include "directshow/DSOutputAVIFile.h"
+#include "directshow/DSAudioSourceStream.h"
 #include "directshow/DSSourceStream.h"
 #include "directshow/DSVideoSourceStream.h"
 #include "output/AutomaticInterleaveEngine.h"

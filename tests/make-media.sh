@@ -79,3 +79,16 @@ done
 make text.txt sh -c 'echo "not a media file" > text.txt'
 make empty.avi touch empty.avi
 make truncated.avi sh -c 'head -c 3000 mjpeg.avi > truncated.avi'
+
+# Decoded audio through DirectShow: 44.1 kHz stereo in the containers and
+# codecs users have, each with ffmpeg's decode of it as s16le reference.
+stereo() { echo "aevalsrc=0.4*sin(2*PI*440*t)|0.3*sin(2*PI*660*t+t*t):s=44100:d=${1:-3}"; }
+make dsaudio-tone.wav ff -f lavfi -i "$(stereo)" -c:a pcm_s16le dsaudio-tone.wav
+make dsaudio-mp3.avi ff -f lavfi -i "$(stereo)" -c:a libmp3lame -b:a 128k dsaudio-mp3.avi
+make dsaudio-vorbis.mkv ff -f lavfi -i "$(stereo)" -c:a libvorbis -q:a 4 dsaudio-vorbis.mkv
+make dsaudio-aac.mp4 ff -f lavfi -i "$(stereo)" -c:a aac -b:a 128k dsaudio-aac.mp4
+make dsaudio-mp2.mpg ff -f lavfi -i "$(stereo)" -c:a mp2 -b:a 192k -f mpeg dsaudio-mp2.mpg
+make dsaudio-pcm.avi ff -f lavfi -i "$(stereo)" -c:a pcm_s16le dsaudio-pcm.avi
+for f in dsaudio-tone.wav dsaudio-mp3.avi dsaudio-vorbis.mkv dsaudio-aac.mp4 dsaudio-mp2.mpg dsaudio-pcm.avi; do
+    make "$f.s16" ff -i "$f" -f s16le -c:a pcm_s16le -ar 44100 -ac 2 "$f.s16"
+done

@@ -1,5 +1,6 @@
 #include "AudioSourceStream.h"
 
+#include "../directshow/DSAudioSourceStream.h"
 #include "../vfw/VfWAudioSourceStream.h"
 #include "BackendChoice.h"
 #include "WaitDialog.h"
@@ -27,12 +28,10 @@ WAVEFORMATEX* AudioSourceStream::format()
     return &waveFormat;
 }
 
-// There is no DirectShow audio source in this build: the DirectShow branch
-// gives no object.
 AudioSourceStream* AudioSourceStream::open(char* fileName, bool useDirectShow, int streamIndex, TrelixNotification* n)
 {
     if (useDirectShow)
-        return nullptr;
+        return DSAudioSourceStream::open(fileName, streamIndex, n);
     return VfWAudioSourceStream::open(fileName, streamIndex, n);
 }
 

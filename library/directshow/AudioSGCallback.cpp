@@ -1,0 +1,122 @@
+#include "AudioSGCallback.h"
+
+#include <cstring>
+#include <new>
+
+AudioSGCallback::AudioSGCallback(int samplesPerSec, int blockAlign)
+    : samplesPerSec(samplesPerSec), blockAlign(blockAlign), extraCapacity(0), firstWanted(0), lastWanted(-1),
+      lastCopied(-1), mediaFirst(0), mediaLast(-1), laterDelivered(false), started(false), beforeRange(false),
+      minFirstSeen(2147483647), laterFirst(0)
+{
+}
+
+AudioSGCallback::~AudioSGCallback() = default;
+
+STDMETHODIMP AudioSGCallback::QueryInterface(REFIID riid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    if (riid == IID_ISampleGrabberCB || riid == IID_IUnknown) {
+        *object = static_cast<ISampleGrabberCB*>(this);
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) AudioSGCallback::AddRef()
+{
+    return 2;
+}
+
+STDMETHODIMP_(ULONG) AudioSGCallback::Release()
+{
+    return 1;
+}
+
+STDMETHODIMP AudioSGCallback::BufferCB(double, BYTE*, long)
+{
+    return S_OK;
+}
+
+long AudioSGCallback::sampleAt(double seconds) const
+{
+    double x = seconds * samplesPerSec;
+    if (!(x > -2147483647.0))
+        return -2147483647;
+    if (!(x < 2147483646.0))
+        return 2147483646;
+    auto k = static_cast<long>(x);
+    return x - k >= 0.5 ? k + 1 : k;
+}
+
+// The copy of the whole last media sample, in a buffer as large as the
+// largest media sample seen (none when memory is short).
+void AudioSGCallback::keep(const BYTE* data, long length)
+{
+    if (extraBuffer && extraCapacity < length) {
+        delete[] extraBuffer;
+        extraBuffer = nullptr;
+        extraCapacity = 0;
+    }
+    if (!extraBuffer) {
+        extraBuffer = new (std::nothrow) unsigned char[length > 0 ? length : 1];
+        extraCapacity = extraBuffer ? length : 0;
+    }
+    if (extraBuffer && length > 0)
+        std::memcpy(extraBuffer, data, static_cast<size_t>(length));
+}
+
+// `from` and `to` lie inside both the media sample and the request, so the
+// copy stays inside the sample's data and the prepared range of the result.
+void AudioSGCallback::place(const BYTE* data, int from, int to)
+{
+    if (to < from)
+        return;
+    size_t source = static_cast<size_t>(static_cast<LONGLONG>(from) - mediaFirst) * blockAlign;
+    size_t target = static_cast<size_t>(static_cast<LONGLONG>(from) - firstWanted) * blockAlign;
+    size_t bytes = static_cast<size_t>(static_cast<LONGLONG>(to) - from + 1) * blockAlign;
+    std::memcpy(buffer + target, data + source, bytes);
+    lastCopied = to;
+}
+
+STDMETHODIMP AudioSGCallback::SampleCB(double time, IMediaSample* sample)
+{
+    if (stopRequest || parsing || !sample)
+        return S_OK;
+    long n = sampleAt(time + timeOffset);
+    if (n < minFirstSeen)
+        minFirstSeen = n;
+    if (!started && firstWanted < n) {
+        laterFirst = n;
+        laterDelivered = true;
+        hold();
+        return S_OK;
+    }
+    BYTE* data = nullptr;
+    long length = sample->GetActualDataLength();
+    if (FAILED(sample->GetPointer(&data)) || !data || length < 0)
+        length = 0;
+    keep(data, length);
+    // Whole blocks only: a remainder is kept in the copy but never counted.
+    LONGLONG last = static_cast<LONGLONG>(n) + length / blockAlign - 1;
+    mediaFirst = n;
+    mediaLast = last > 2147483646 ? 2147483646 : static_cast<int>(last);
+    if (mediaFirst <= lastWanted && buffer && data) {
+        int upper = lastWanted < mediaLast ? lastWanted : mediaLast;
+        if (mediaFirst < firstWanted) {
+            if (mediaLast < firstWanted) {
+                beforeRange = true;
+            } else {
+                started = true;
+                place(data, firstWanted, upper);
+            }
+        } else {
+            started = true;
+            place(data, mediaFirst, upper);
+        }
+    }
+    if (lastWanted <= mediaLast)
+        hold();
+    return S_OK;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "DirectShowIds.h"
+#include "SGCallback.h"
+
+// Grabber callback of the audio source: writes the requested sample range
+// into the stream's result buffer (`buffer`, not owned, points at the place
+// of sample firstWanted) and keeps a copy of the last media sample in
+// `extraBuffer`. Holds the graph when the range is complete, or when the
+// first media sample after a seek begins after the range.
+// Does not count references: the stream owns and deletes it.
+class AudioSGCallback : public ISampleGrabberCB, public SGCallback {
+public:
+    AudioSGCallback(int samplesPerSec, int blockAlign);
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP SampleCB(double time, IMediaSample* sample) override;
+    STDMETHODIMP BufferCB(double time, BYTE* data, long length) override;
+    ~AudioSGCallback() override;
+
+    // Sample number of time `seconds`, nearest with halves up, kept inside
+    // the 32-bit range whatever time a damaged stream claims.
+    long sampleAt(double seconds) const;
+
+    int samplesPerSec;
+    int blockAlign;
+    int extraCapacity;
+    int firstWanted;
+    int lastWanted;
+    int lastCopied;
+    int mediaFirst;
+    int mediaLast;
+    bool laterDelivered;
+    bool started;
+    bool beforeRange;
+    int minFirstSeen;
+    int laterFirst;
+private:
+    void keep(const BYTE* data, long length);
+    // Copies the samples from..to of the media sample that begins with
+    // sample mediaFirst at `data` to their place after `buffer`.
+    void place(const BYTE* data, int from, int to);
+};
