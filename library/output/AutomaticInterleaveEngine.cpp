@@ -14,7 +14,7 @@ AutomaticInterleaveEngine::AutomaticInterleaveEngine()
     : output(nullptr), restoreInterleaving(false), turn{EventHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
                                                          EventHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr))},
       stopped(false), finished{false, false}, writers{&OutputAVIFile::writeFrame, &OutputAVIFile::bufferedWriteSample},
-      failed(false), newSlice{true, true}, finishBoth(true), sliceStart{0, 0}, period(0)
+      failed(false), newSlice{true, true}, finishBoth(true), sliceStart{0, 0}, period(0), stopPending(false)
 {
 }
 
@@ -29,27 +29,52 @@ bool AutomaticInterleaveEngine::setOutputStream(OutputAVIFile* out, bool both)
     } else {
         restoreInterleaving = false;
     }
-    output = out;
-    stopped = false;
-    finished[videoThread] = output->videoFormat() == nullptr;
-    finished[audioThread] = output->audioFormat() == nullptr;
-    // The audio thread writes first when there is audio.
-    ThreadType first = finished[audioThread] ? videoThread : audioThread;
-    SetEvent(turn[first].get());
-    ResetEvent(turn[other(first)].get());
+    bool noVideo = out->videoFormat() == nullptr;
+    bool noAudio = out->audioFormat() == nullptr;
     failed = false;
     newSlice[videoThread] = newSlice[audioThread] = true;
     finishBoth = both;
-    period = output->interleavingPeriod();
+    period = out->interleavingPeriod();
+    // Under the lock, so that a stop made before or during binding holds.
+    auto guard = lock.lock();
+    output = out;
+    stopped = stopPending;
+    finished[videoThread] = noVideo || stopPending;
+    finished[audioThread] = noAudio || stopPending;
+    if (stopPending) {
+        SetEvent(turn[videoThread].get());
+        SetEvent(turn[audioThread].get());
+        return true;
+    }
+    // The audio thread writes first when there is audio.
+    ThreadType first = noAudio ? videoThread : audioThread;
+    SetEvent(turn[first].get());
+    ResetEvent(turn[other(first)].get());
     return true;
 }
 
 bool AutomaticInterleaveEngine::Write(ThreadType thread, long first, unsigned char* data, long count, long bytes,
                                       bool key)
 {
+    return writeInTurn(thread, false, first, data, count, bytes, key);
+}
+
+bool AutomaticInterleaveEngine::WriteNext(ThreadType thread, unsigned char* data, long count, long bytes, bool key)
+{
+    return writeInTurn(thread, true, 0, data, count, bytes, key);
+}
+
+// Waits for the thread's turn, then writes. With `next` the position is read
+// only then (the accessors write lastError, which the other thread may be
+// setting while it writes); audio continues after what is buffered.
+bool AutomaticInterleaveEngine::writeInTurn(ThreadType thread, bool next, long first, unsigned char* data, long count,
+                                            long bytes, bool key)
+{
     WaitForSingleObject(turn[thread].get(), INFINITE);
     if (stopped)
         return false;
+    if (next)
+        first = thread == videoThread ? output->nextFrame_number() : output->nextSample_number_inBuffer();
     if (!(output->*writers[thread])(first, data, count, bytes, key)) {
         failed = true;
         stopped = true;
@@ -65,12 +90,6 @@ bool AutomaticInterleaveEngine::Write(ThreadType thread, long first, unsigned ch
     if (end - sliceStart[thread] >= period)
         handOver(thread);
     return true;
-}
-
-bool AutomaticInterleaveEngine::WriteNext(ThreadType thread, unsigned char* data, long count, long bytes, bool key)
-{
-    long first = thread == videoThread ? output->nextFrame_number() : output->nextSample_number();
-    return Write(thread, first, data, count, bytes, key);
 }
 
 // Media end time of the write, 100-ns units.
@@ -104,10 +123,13 @@ void AutomaticInterleaveEngine::exit(ThreadType thread)
     SetEvent(turn[other(thread)].get());
 }
 
+// The stop holds until the run ends (close), also when it comes before
+// setOutputStream.
 void AutomaticInterleaveEngine::userStop()
 {
-    stopped = true;
     auto guard = lock.lock();
+    stopPending = true;
+    stopped = true;
     finished[videoThread] = finished[audioThread] = true;
     SetEvent(turn[videoThread].get());
     SetEvent(turn[audioThread].get());
@@ -115,6 +137,10 @@ void AutomaticInterleaveEngine::userStop()
 
 void AutomaticInterleaveEngine::close()
 {
+    {
+        auto guard = lock.lock();
+        stopPending = false;
+    }
     if (!output)
         return;
     if (restoreInterleaving)

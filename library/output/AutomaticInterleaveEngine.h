@@ -37,6 +37,7 @@ public:
 private:
     using Writer = bool (OutputAVIFile::*)(long, unsigned char*, long, long, bool);
 
+    bool writeInTurn(ThreadType thread, bool next, long first, unsigned char* data, long count, long bytes, bool key);
     LONGLONG endTime(ThreadType thread, long first, long count);
     void handOver(ThreadType thread);
 
@@ -57,4 +58,6 @@ private:
     LONGLONG sliceStart[2];
     LONGLONG period;
     CriticalSection lock;
+    // userStop was called and the run has not ended (close) yet; guarded by lock.
+    bool stopPending;
 };

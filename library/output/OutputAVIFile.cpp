@@ -1,11 +1,14 @@
 #include "OutputAVIFile.h"
 
+#include <algorithm>
+#include <climits>
 #include <commctrl.h>
 #include <cstring>
 #include <new>
 
 #include "../core/BackendChoice.h"
 #include "../directshow/DSOutputAVIFile.h"
+#include "../core/ErrorCodes.h"
 #include "../vfw/VfWOutputAVIFile.h"
 
 OutputAVIFile::OutputAVIFile()
@@ -48,27 +51,70 @@ void OutputAVIFile::setFormats(const VIDEOINFOHEADER* videoFormat, bool compress
     audioCompressed = compressAudio;
 }
 
+bool OutputAVIFile::audioCountsBlocks() const
+{
+    return audio && !audioCompressed && audio->wFormatTag != WAVE_FORMAT_PCM;
+}
+
+namespace {
+
+constexpr LONGLONG kUnitsPerSecond = 10000000;
+
+// Audio units per second as a fraction: samples, or blocks of copied
+// compressed audio (nAvgBytesPerSec / nBlockAlign).
+void audioUnitRate(const WAVEFORMATEX* audio, bool blocks, LONGLONG& perSecond, LONGLONG& divisor)
+{
+    perSecond = blocks ? audio->nAvgBytesPerSec : audio->nSamplesPerSec;
+    divisor = blocks ? std::max<LONGLONG>(audio->nBlockAlign, 1) : 1;
+}
+
+LONGLONG maximumUnits(const WAVEFORMATEX* audio)
+{
+    return LONG_MAX / std::max<LONGLONG>(audio->nBlockAlign, 1);
+}
+
+} // namespace
+
+long OutputAVIFile::audioCapacityFor(LONGLONG interleaving) const
+{
+    LONGLONG perSecond, divisor;
+    audioUnitRate(audio, audioCountsBlocks(), perSecond, divisor);
+    __int128 units = interleaving > 0 ? static_cast<__int128>(interleaving) * perSecond / (kUnitsPerSecond * divisor) : 0;
+    units = std::min<__int128>(units, maximumUnits(audio));
+    return units < 1 ? 1 : static_cast<long>(units);
+}
+
+LONGLONG OutputAVIFile::maximumPeriod() const
+{
+    LONGLONG perSecond, divisor;
+    audioUnitRate(audio, audioCountsBlocks(), perSecond, divisor);
+    if (perSecond <= 0)
+        return LLONG_MAX;
+    __int128 longest = static_cast<__int128>(maximumUnits(audio) + 1) * kUnitsPerSecond * divisor / perSecond - 1;
+    return static_cast<LONGLONG>(std::min<__int128>(longest, LLONG_MAX));
+}
+
 const VIDEOINFOHEADER* OutputAVIFile::videoFormat()
 {
-    lastError = unusable ? 1 : 0;
+    lastError = unusable ? VfWError::NotOpened : VfWError::Success;
     return video;
 }
 
 const WAVEFORMATEX* OutputAVIFile::audioFormat()
 {
-    lastError = unusable ? 1 : 0;
+    lastError = unusable ? VfWError::NotOpened : VfWError::Success;
     return audio;
 }
 
 bool OutputAVIFile::compressedVideo()
 {
-    lastError = unusable ? 1 : video ? 0 : 200;
+    lastError = unusable ? VfWError::NotOpened : video ? VfWError::Success : int(OutputError::NoVideoStream);
     return videoCompressed;
 }
 
 bool OutputAVIFile::compressedAudio()
 {
-    lastError = unusable ? 1 : audio ? 0 : 201;
+    lastError = unusable ? VfWError::NotOpened : audio ? VfWError::Success : int(OutputError::NoAudioStream);
     return audioCompressed;
 }
 
@@ -76,7 +122,7 @@ long OutputAVIFile::nextFrame_number()
 {
     if (notOpened())
         return -1;
-    lastError = video ? 0 : 200;
+    lastError = video ? VfWError::Success : int(OutputError::NoVideoStream);
     return video ? nextFrameNumber : -1;
 }
 
@@ -84,7 +130,7 @@ long OutputAVIFile::nextSample_number()
 {
     if (notOpened())
         return -1;
-    lastError = audio ? 0 : 201;
+    lastError = audio ? VfWError::Success : int(OutputError::NoAudioStream);
     return audio ? nextSampleNumber : -1;
 }
 
@@ -92,7 +138,7 @@ long OutputAVIFile::nextSample_number_inBuffer()
 {
     if (notOpened())
         return -1;
-    lastError = audio ? 0 : 201;
+    lastError = audio ? VfWError::Success : int(OutputError::NoAudioStream);
     return audio ? audioBufferLast + 1 : -1;
 }
 
@@ -101,7 +147,7 @@ long OutputAVIFile::nextSample_number_inBuffer()
 bool OutputAVIFile::acceptableFormats()
 {
     if (!video && !audio) {
-        lastError = 202;
+        lastError = OutputError::NoStreams;
         return false;
     }
     if (!video || !videoCompressed)
@@ -111,7 +157,7 @@ bool OutputAVIFile::acceptableFormats()
         || (header.biBitCount == 32 && header.biCompression == BI_BITFIELDS) || header.biCompression == BI_JPEG
         || header.biCompression == BI_PNG;
     if (refused)
-        lastError = 203;
+        lastError = OutputError::UnacceptableVideoFormat;
     return !refused;
 }
 
@@ -120,14 +166,15 @@ bool OutputAVIFile::bufferedWriteSample(long first, unsigned char* data, long co
     if (notOpened())
         return false;
     if (!audio) {
-        lastError = 201;
+        lastError = OutputError::NoAudioStream;
         return false;
     }
-    long capacityBytes = audioBufferCapacity * audio->nBlockAlign;
+    long capacityBytes = static_cast<long>(
+        std::min<LONGLONG>(static_cast<LONGLONG>(audioBufferCapacity) * audio->nBlockAlign, LONG_MAX));
     if (bytes < 0)
         bytes = (audio->wBitsPerSample * audio->nChannels * count) >> 3;
     if (bytes > capacityBytes || bytes < 0) {
-        lastError = 208;
+        lastError = OutputError::AudioBufferOverflow;
         return false;
     }
     if (!audioBuffer || audioBufferSize < capacityBytes) {
@@ -155,14 +202,15 @@ bool OutputAVIFile::reserveAudioBuffer(long capacityBytes)
     audioBuffer = new (std::nothrow) unsigned char[capacityBytes > 0 ? capacityBytes : 1];
     audioBufferSize = audioBuffer ? capacityBytes : 0;
     if (!audioBuffer)
-        lastError = 2;
+        lastError = VfWError::OutOfMemory;
     return audioBuffer != nullptr;
 }
 
 bool OutputAVIFile::appendsToBuffer(long first, long count, long bytes, bool key)
 {
     return first == audioBufferLast + 1 && audioBufferFirst + audioBufferCapacity >= first + count
-        && audioBufferBytes + bytes <= audioBufferCapacity * audio->nBlockAlign && key == audioBufferKey;
+        && static_cast<LONGLONG>(audioBufferBytes) + bytes <= static_cast<LONGLONG>(audioBufferCapacity) * audio->nBlockAlign
+        && key == audioBufferKey;
 }
 
 void OutputAVIFile::startBuffer(long first, unsigned char* data, long count, long bytes, bool key)
@@ -179,7 +227,7 @@ bool OutputAVIFile::flushAudio()
     if (notOpened())
         return false;
     if (!audio) {
-        lastError = 201;
+        lastError = OutputError::NoAudioStream;
         return false;
     }
     if (!audioBuffer || audioBufferBytes == 0)

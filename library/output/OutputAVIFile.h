@@ -45,6 +45,14 @@ public:
 protected:
     OutputAVIFile();
     void setFormats(const VIDEOINFOHEADER* video, bool compressVideo, const WAVEFORMATEX* audio, bool compressAudio);
+    // Compressed audio stored as written: its samples are the format's blocks.
+    bool audioCountsBlocks() const;
+    // The audio buffer capacity for an interleaving period, in samples (blocks
+    // for audioCountsBlocks), at least 1 and never more bytes than a signed
+    // 32-bit count holds.
+    long audioCapacityFor(LONGLONG period) const;
+    // The longest interleaving period whose audio fits that count.
+    LONGLONG maximumPeriod() const;
 
     long nextFrameNumber;
     long nextSampleNumber;

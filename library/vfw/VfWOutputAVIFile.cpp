@@ -1,10 +1,13 @@
 #include "VfWOutputAVIFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <new>
+#include <numeric>
 #include <utility>
 
+#include "../core/ErrorCodes.h"
 #include "AviHeaderRepair.h"
 #include "InterleavingPeriodDialog.h"
 
@@ -13,13 +16,33 @@ namespace {
 constexpr LONGLONG kDefaultPeriod = 7500000;
 constexpr DWORD kInterleaveFlag = AVICOMPRESSF_INTERLEAVE;
 
-// Whole frames per second, nearest; an exact half stays down.
-DWORD wholeFrameRate(LONGLONG avgTimePerFrame)
+constexpr LONGLONG kUnitsPerSecond = 10000000;
+// Silence written in one piece when a gap in PCM audio is filled.
+constexpr long kSilenceSamples = 4096;
+
+// The exact frame rate 10 000 000 / AvgTimePerFrame, as a reduced fraction.
+// A frame longer than a 32-bit scale can count is stored in whole seconds.
+void exactFrameRate(LONGLONG avgTimePerFrame, DWORD& rate, DWORD& scale)
 {
-    LONGLONG rate = 10000000 / avgTimePerFrame;
-    if (10000000 % avgTimePerFrame > avgTimePerFrame / 2)
-        rate += 1;
-    return static_cast<DWORD>(rate);
+    LONGLONG divisor = std::gcd(kUnitsPerSecond, avgTimePerFrame);
+    LONGLONG reducedScale = avgTimePerFrame / divisor;
+    if (reducedScale > 0xFFFFFFFFLL) {
+        rate = 1;
+        scale = static_cast<DWORD>(std::min<LONGLONG>((avgTimePerFrame + kUnitsPerSecond / 2) / kUnitsPerSecond,
+                                                      0xFFFFFFFFLL));
+        return;
+    }
+    rate = static_cast<DWORD>(kUnitsPerSecond / divisor);
+    scale = static_cast<DWORD>(reducedScale);
+}
+
+std::unique_ptr<char[]> fullPath(const char* fileName)
+{
+    DWORD size = GetFullPathNameA(fileName, 0, nullptr, nullptr);
+    std::unique_ptr<char[]> path(size ? new (std::nothrow) char[size] : nullptr);
+    if (path && GetFullPathNameA(fileName, size, path.get(), nullptr) >= size)
+        path.reset();
+    return path;
 }
 
 LONG formatLength(const WAVEFORMATEX* format)
@@ -34,7 +57,7 @@ VfWOutputAVIFile::VfWOutputAVIFile()
       acmHeader(), acmSourceCapacity(0), compressedPosition(0), videoOptions(), audioOptions(),
       videoCompressorSet(false), audioCompressorSet(false), videoOptionsFromDialog(false), audioFormatOwned(false),
       conversionStarted(false), initialParms(nullptr), initialParmsSize(0), period(kDefaultPeriod),
-      parmsReplaced(false)
+      parmsReplaced(false), acmSourceBlock(0)
 {
     acmHeader.cbStruct = sizeof(ACMSTREAMHEADER);
 }
@@ -42,7 +65,7 @@ VfWOutputAVIFile::VfWOutputAVIFile()
 VfWOutputAVIFile::~VfWOutputAVIFile()
 {
     finishAudioConversion(false);
-    releaseStreams();
+    finishFile();
     restoreInitialParms();
     if (videoOptionsFromDialog) {
         AVICOMPRESSOPTIONS* options = &videoOptions;
@@ -68,41 +91,40 @@ int VfWOutputAVIFile::createFile(const char* fileName)
 {
     if (AVIFileOpenA(&aviFile, fileName, OF_WRITE | OF_CREATE, nullptr) != AVIERR_OK) {
         aviFile = nullptr;
-        return 21;
+        return VfWError::CannotCreateFile;
     }
-    size_t nameSize = std::strlen(fileName) + 1;
-    path.reset(new (std::nothrow) char[nameSize]);
-    if (path)
-        std::memcpy(path.get(), fileName, nameSize);
+    // The header repair after closing reopens the file: by its full name, in
+    // case the current folder changes meanwhile.
+    path = fullPath(fileName);
     if (video) {
         // Without a frame period there is no frame rate to store.
         if (video->AvgTimePerFrame <= 0)
-            return 22;
+            return VfWError::CannotCreateVideoStream;
         AVISTREAMINFOA info = {};
         info.fccType = streamtypeVIDEO;
         info.fccHandler = video->bmiHeader.biCompression;
-        info.dwScale = 1;
-        info.dwRate = wholeFrameRate(video->AvgTimePerFrame);
+        exactFrameRate(video->AvgTimePerFrame, info.dwRate, info.dwScale);
         info.rcFrame = video->rcTarget;
         lstrcpyA(info.szName, "video stream");
         if (AVIFileCreateStreamA(aviFile, &videoStream, &info) != AVIERR_OK) {
             videoStream = nullptr;
-            return 22;
+            return VfWError::CannotCreateVideoStream;
         }
     }
     if (audio) {
         AVISTREAMINFOA info = {};
         info.fccType = streamtypeAUDIO;
+        // Compressed audio stored as written counts its own blocks.
         info.dwScale = audio->nBlockAlign;
-        info.dwRate = audio->nSamplesPerSec * audio->nBlockAlign;
+        info.dwRate = audioCountsBlocks() ? audio->nAvgBytesPerSec : audio->nSamplesPerSec * audio->nBlockAlign;
         lstrcpyA(info.szName, "audio stream");
         if (AVIFileCreateStreamA(aviFile, &audioStream, &info) != AVIERR_OK) {
             audioStream = nullptr;
-            return 23;
+            return VfWError::CannotCreateAudioStream;
         }
     }
     unusable = false;
-    return 0;
+    return VfWError::Success;
 }
 
 bool VfWOutputAVIFile::isAutomaticallyInterleaved()
@@ -122,7 +144,7 @@ bool VfWOutputAVIFile::isCompressorSet(bool isVideo)
 
 bool VfWOutputAVIFile::canSetCompressor(bool isVideo)
 {
-    lastError = 0;
+    lastError = VfWError::Success;
     if (unusable)
         return false;
     return isVideo ? video && videoCompressed && !videoCompressorSet : audio && audioCompressed && !audioCompressorSet;
@@ -132,8 +154,10 @@ bool VfWOutputAVIFile::canSetCompressor(bool isVideo)
 int VfWOutputAVIFile::compressorRefusal(bool isVideo)
 {
     if (isVideo)
-        return !video ? 200 : !videoCompressed ? 204 : videoCompressorSet ? 205 : 0;
-    return !audio ? 201 : !audioCompressed ? 204 : audioCompressorSet ? 205 : 0;
+        return !video ? int(OutputError::NoVideoStream) : !videoCompressed ? int(OutputError::CopyRequired)
+            : videoCompressorSet ? int(OutputError::CompressorAlreadySet) : VfWError::Success;
+    return !audio ? int(OutputError::NoAudioStream) : !audioCompressed ? int(OutputError::CopyRequired)
+        : audioCompressorSet ? int(OutputError::CompressorAlreadySet) : VfWError::Success;
 }
 
 bool VfWOutputAVIFile::setCompressor(bool isVideo, void* compressor)
@@ -149,7 +173,7 @@ bool VfWOutputAVIFile::setCompressor(bool isVideo, void* compressor)
         (isVideo ? videoCompressed : audioCompressed) = false;
     else if (!(isVideo ? setVideoCompressor(options) : setAudioCompressor(options)))
         return false;
-    lastError = 0;
+    lastError = VfWError::Success;
     return true;
 }
 
@@ -178,7 +202,7 @@ bool VfWOutputAVIFile::setAudioCompressor(AVICOMPRESSOPTIONS* options)
             audioOptions.lpFormat = nullptr;
             audioFormatOwned = false;
         }
-        lastError = 25;
+        lastError = VfWError::CannotSetCompressor;
         return false;
     }
     audioCompressorSet = true;
@@ -201,7 +225,7 @@ bool VfWOutputAVIFile::chooseCompressor(void* parentWindow, bool isVideo)
     *options = AVICOMPRESSOPTIONS();
     INT_PTR chosen = AVISaveOptions(parent, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, &videoStream, &options);
     if (chosen != TRUE) {
-        lastError = chosen == FALSE ? 206 : 26;
+        lastError = chosen == FALSE ? int(OutputError::DialogCancelled) : VfWError::CompressionDialogError;
         return false;
     }
     if (refusal) {
@@ -216,12 +240,12 @@ bool VfWOutputAVIFile::chooseAudioCompressor(HWND parentWindow)
 {
     DWORD size = 0;
     if (acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &size) != 0 || size < sizeof(WAVEFORMATEX)) {
-        lastError = 34;
+        lastError = VfWError::NoMaximumAudioBlockSize;
         return false;
     }
     std::unique_ptr<BYTE[]> format(new (std::nothrow) BYTE[size]());
     if (!format) {
-        lastError = 2;
+        lastError = VfWError::OutOfMemory;
         return false;
     }
     ACMFORMATCHOOSEA choice = {};
@@ -233,7 +257,8 @@ bool VfWOutputAVIFile::chooseAudioCompressor(HWND parentWindow)
     choice.pwfxEnum = const_cast<WAVEFORMATEX*>(audio);
     MMRESULT result = acmFormatChooseA(&choice);
     if (result != MMSYSERR_NOERROR) {
-        lastError = result == ACMERR_CANCELED ? 206 : result == MMSYSERR_NODRIVER ? 35 : 26;
+        lastError = result == ACMERR_CANCELED ? int(OutputError::DialogCancelled)
+            : result == MMSYSERR_NODRIVER ? VfWError::NoAudioCompressor : VfWError::CompressionDialogError;
         return false;
     }
     if (int refusal = compressorRefusal(false)) {
@@ -249,16 +274,16 @@ bool VfWOutputAVIFile::chooseAudioCompressor(HWND parentWindow)
 
 void VfWOutputAVIFile::configureCompressor(void* parentWindow, bool isVideo)
 {
-    lastError = 0;
+    lastError = VfWError::Success;
     if (!isVideo || notOpened())
         return;
     if (!videoCompressorSet) {
-        lastError = 207;
+        lastError = OutputError::NoCompressorSelected;
         return;
     }
     HIC codec = ICOpen(ICTYPE_VIDEO, videoOptions.fccHandler, ICMODE_COMPRESS);
     if (!codec) {
-        lastError = 27;
+        lastError = VfWError::CannotOpenCodec;
         return;
     }
     lastError = configureVideoCodec(codec, static_cast<HWND>(parentWindow));
@@ -269,16 +294,16 @@ void VfWOutputAVIFile::configureCompressor(void* parentWindow, bool isVideo)
 int VfWOutputAVIFile::configureVideoCodec(HIC codec, HWND parentWindow)
 {
     if (static_cast<DWORD>(ICSetState(codec, videoOptions.lpParms, videoOptions.cbParms)) != videoOptions.cbParms)
-        return 37;
+        return VfWError::CorruptCompressorParameters;
     if (ICConfigure(codec, parentWindow) == ICERR_UNSUPPORTED)
-        return 29;
+        return VfWError::NoConfigurationDialog;
     LRESULT size = ICGetStateSize(codec);
     std::unique_ptr<BYTE[]> state(new (std::nothrow) BYTE[size > 0 ? size : 1]);
     if (!state)
-        return 2;
+        return VfWError::OutOfMemory;
     LRESULT got = ICGetState(codec, state.get(), static_cast<DWORD>(size));
     if (got != 0 && got != size)
-        return 28;
+        return VfWError::CannotAccessCodecParameters;
     if (parmsReplaced) {
         delete[] static_cast<BYTE*>(videoOptions.lpParms);
     } else {
@@ -288,7 +313,7 @@ int VfWOutputAVIFile::configureVideoCodec(HIC codec, HWND parentWindow)
     }
     videoOptions.lpParms = state.release();
     videoOptions.cbParms = static_cast<DWORD>(size);
-    return 0;
+    return VfWError::Success;
 }
 
 // Gives videoOptions back the state block the codec had before the writer's
@@ -314,13 +339,13 @@ bool VfWOutputAVIFile::canRun()
 bool VfWOutputAVIFile::start()
 {
     if (!canRun()) {
-        lastError = 30;
+        lastError = VfWError::NotConfigured;
         return false;
     }
     if (video) {
         int code = videoCompressed ? makeCompressedVideoStream()
             : AVIStreamSetFormat(videoStream, 0, const_cast<BITMAPINFOHEADER*>(&video->bmiHeader),
-                                 video->bmiHeader.biSize) != AVIERR_OK ? 24 : 0;
+                                 video->bmiHeader.biSize) != AVIERR_OK ? VfWError::CannotSetFormat : VfWError::Success;
         if (code) {
             lastError = code;
             return false;
@@ -329,20 +354,25 @@ bool VfWOutputAVIFile::start()
     if (audio) {
         const WAVEFORMATEX* stored = audioCompressed ? static_cast<WAVEFORMATEX*>(audioOptions.lpFormat) : audio;
         if (AVIStreamSetFormat(audioStream, 0, const_cast<WAVEFORMATEX*>(stored), formatLength(stored)) != AVIERR_OK) {
-            lastError = 24;
+            lastError = VfWError::CannotSetFormat;
             return false;
         }
-        updateAudioBufferCapacity();
+        audioBufferCapacity = audioCapacityFor(interleavingPeriod());
         if (audioCompressed) {
-            if (int code = prepareAudioConversion()) {
+            releaseConversionBuffers();
+            int code = measureSourceBlock();
+            if (!code)
+                code = prepareAudioConversion(acmCapacityNeeded());
+            if (code) {
                 lastError = code;
                 return false;
             }
+            conversionStarted = false;
         }
     }
     nextFrameNumber = 0;
     nextSampleNumber = 0;
-    lastError = 0;
+    lastError = VfWError::Success;
     return true;
 }
 
@@ -351,13 +381,13 @@ int VfWOutputAVIFile::makeCompressedVideoStream()
     if (AVIMakeCompressedStream(&compressedVideoStream, videoStream, &videoOptions, nullptr) != AVIERR_OK) {
         compressedVideoStream = nullptr;
         forgetVideoCompressor();
-        return 25;
+        return VfWError::CannotSetCompressor;
     }
     // The compressing stream takes the 40-byte header of the frames written to it.
     if (AVIStreamSetFormat(compressedVideoStream, 0, const_cast<BITMAPINFOHEADER*>(&video->bmiHeader),
                            sizeof(BITMAPINFOHEADER)) != AVIERR_OK)
-        return 24;
-    return 0;
+        return VfWError::CannotSetFormat;
+    return VfWError::Success;
 }
 
 // After a compressor that could not be used: a compressor can be chosen again.
@@ -372,44 +402,94 @@ void VfWOutputAVIFile::forgetVideoCompressor()
     videoCompressorSet = false;
 }
 
-int VfWOutputAVIFile::prepareAudioConversion()
+// The source bytes that make one block of the compressed format: a
+// block-aligned conversion leaves less than this unconverted.
+int VfWOutputAVIFile::measureSourceBlock()
 {
-    acmSourceCapacity = static_cast<DWORD>(audioBufferCapacity) * audio->nBlockAlign;
-    std::unique_ptr<BYTE[]> source(new (std::nothrow) BYTE[acmSourceCapacity ? acmSourceCapacity : 1]);
+    DWORD compressedBlock = static_cast<WAVEFORMATEX*>(audioOptions.lpFormat)->nBlockAlign;
+    acmSourceBlock = 0;
+    if (acmStreamSize(acmStream, compressedBlock ? compressedBlock : 1, &acmSourceBlock, ACM_STREAMSIZEF_DESTINATION)
+        != 0)
+        return VfWError::CannotInitAudioCompressor;
+    if (acmSourceBlock < audio->nBlockAlign)
+        acmSourceBlock = audio->nBlockAlign;
+    return VfWError::Success;
+}
+
+// One interleaving period of source audio plus the rest a block-aligned
+// conversion may leave.
+DWORD VfWOutputAVIFile::acmCapacityNeeded()
+{
+    return static_cast<DWORD>(audioBufferCapacity) * audio->nBlockAlign + acmSourceBlock;
+}
+
+// Makes ACM buffers of `capacity` source bytes; what the old source buffer
+// still holds moves over. The header takes the new buffers only once it is
+// prepared, so that a failure leaves nothing to free twice.
+int VfWOutputAVIFile::prepareAudioConversion(DWORD capacity)
+{
+    std::unique_ptr<BYTE[]> source(new (std::nothrow) BYTE[capacity ? capacity : 1]);
     if (!source)
-        return 2;
+        return VfWError::OutOfMemory;
     DWORD destinationSize = 0;
-    if (acmStreamSize(acmStream, acmSourceCapacity, &destinationSize, ACM_STREAMSIZEF_SOURCE) != 0)
-        return 38;
+    if (acmStreamSize(acmStream, capacity, &destinationSize, ACM_STREAMSIZEF_SOURCE) != 0)
+        return VfWError::CannotInitAudioCompressor;
     std::unique_ptr<BYTE[]> destination(new (std::nothrow) BYTE[destinationSize ? destinationSize : 1]);
     if (!destination)
-        return 2;
-    acmHeader = ACMSTREAMHEADER();
-    acmHeader.cbStruct = sizeof(ACMSTREAMHEADER);
-    acmHeader.pbSrc = source.get();
-    acmHeader.cbSrcLength = acmSourceCapacity;
-    acmHeader.pbDst = destination.get();
-    acmHeader.cbDstLength = destinationSize;
-    if (acmStreamPrepareHeader(acmStream, &acmHeader, 0) != 0)
-        return 38;
+        return VfWError::OutOfMemory;
+    DWORD rest = acmHeader.pbSrc ? std::min(acmHeader.cbSrcLength, capacity) : 0;
+    if (rest)
+        std::memcpy(source.get(), acmHeader.pbSrc, rest);
+    releaseConversionBuffers();
+    ACMSTREAMHEADER prepared = ACMSTREAMHEADER();
+    prepared.cbStruct = sizeof(ACMSTREAMHEADER);
+    prepared.pbSrc = source.get();
+    prepared.cbSrcLength = capacity;
+    prepared.pbDst = destination.get();
+    prepared.cbDstLength = destinationSize;
+    acmHeader = prepared;
+    if (acmStreamPrepareHeader(acmStream, &acmHeader, 0) != 0) {
+        acmHeader = ACMSTREAMHEADER();
+        acmHeader.cbStruct = sizeof(ACMSTREAMHEADER);
+        return VfWError::CannotInitAudioCompressor;
+    }
     source.release();
     destination.release();
-    acmHeader.cbSrcLength = 0;
-    conversionStarted = false;
-    return 0;
+    acmHeader.cbSrcLength = rest;
+    acmSourceCapacity = capacity;
+    return VfWError::Success;
+}
+
+// Unprepares the ACM header and frees its buffers.
+void VfWOutputAVIFile::releaseConversionBuffers()
+{
+    if (!acmHeader.pbSrc)
+        return;
+    acmHeader.cbSrcLength = acmSourceCapacity;
+    acmStreamUnprepareHeader(acmStream, &acmHeader, 0);
+    delete[] acmHeader.pbSrc;
+    delete[] acmHeader.pbDst;
+    acmHeader = ACMSTREAMHEADER();
+    acmHeader.cbStruct = sizeof(ACMSTREAMHEADER);
+    acmSourceCapacity = 0;
 }
 
 bool VfWOutputAVIFile::write(IAVIStream* stream, long start, unsigned char* data, long count, long bytes, bool key,
                              long& next)
 {
     if (!canRun()) {
-        lastError = 30;
+        lastError = VfWError::NotConfigured;
         return false;
     }
+    // Only a write that continues the audio stream may be moved to the
+    // platform's own end.
+    bool continues = stream == audioStream && start == (audioCompressed ? compressedPosition : nextSampleNumber);
     long end = start + count;
     do {
-        if (!writeOnce(stream, start, data, count, bytes, key)) {
-            lastError = 36;
+        if (!writeOnce(stream, start, data, count, bytes, key, continues)) {
+            // What was stored still counts, so that the header says what is there.
+            next = start;
+            lastError = VfWError::WriteError;
             return false;
         }
         key = false;
@@ -420,14 +500,14 @@ bool VfWOutputAVIFile::write(IAVIStream* stream, long start, unsigned char* data
 
 // Writes what AVIFile takes in one call and advances past it. Wine's AVIFile
 // numbers an audio stream's samples by chunk and refuses any other start:
-// such a write is retried at the platform's own end of the stream.
+// a write that continues the stream is retried at the platform's own end.
 bool VfWOutputAVIFile::writeOnce(IAVIStream* stream, long& start, unsigned char*& data, long& count, long& bytes,
-                                 bool key)
+                                 bool key, bool continues)
 {
     LONG samples = 0, written = 0;
     DWORD flags = key ? AVIIF_KEYFRAME : 0;
     HRESULT hr = AVIStreamWrite(stream, start, count, data, bytes, flags, &samples, &written);
-    if (hr != AVIERR_OK && stream == audioStream) {
+    if (hr != AVIERR_OK && continues) {
         LONG platformEnd = AVIStreamStart(stream) + AVIStreamLength(stream);
         if (platformEnd >= 0 && platformEnd != start)
             hr = AVIStreamWrite(stream, platformEnd, count, data, bytes, flags, &samples, &written);
@@ -446,18 +526,21 @@ bool VfWOutputAVIFile::writeOnce(IAVIStream* stream, long& start, unsigned char*
 
 // A compressing stream reports the compressed bytes it stored; what counts
 // here is how much of the caller's data it took. Wine's compressing stream
-// also reports the two counts swapped.
+// also reports the two counts swapped, and reports nothing taken when the
+// codec made an empty frame (a dropped or delayed one): the frame was taken.
 void VfWOutputAVIFile::inputConsumed(long count, long bytes, LONG& samples, LONG& written)
 {
     if (samples > count && written <= count)
         std::swap(samples, written);
+    if (samples == 0 && count > 0)
+        samples = 1;
     written = count > 0 ? static_cast<LONG>(static_cast<LONGLONG>(bytes) * samples / count) : 0;
 }
 
 bool VfWOutputAVIFile::writeFrame(long first, unsigned char* data, long count, long bytes, bool key)
 {
     if (!videoStream) {
-        lastError = 200;
+        lastError = OutputError::NoVideoStream;
         return false;
     }
     if (bytes == -1) {
@@ -472,14 +555,47 @@ bool VfWOutputAVIFile::writeFrame(long first, unsigned char* data, long count, l
 bool VfWOutputAVIFile::writeSample(long first, unsigned char* data, long count, long bytes, bool key)
 {
     if (!audioStream) {
-        lastError = 201;
+        lastError = OutputError::NoAudioStream;
         return false;
     }
     if (bytes == -1)
         bytes = count * audio->nBlockAlign;
-    if (!audioCompressed)
-        return write(audioStream, first, data, count, bytes, key, nextSampleNumber);
-    return compressAndWrite(data, bytes, key);
+    if (audioCompressed)
+        return compressAndWrite(data, bytes, key);
+    if (first > nextSampleNumber && !closeGap(first, key))
+        return false;
+    return write(audioStream, first, data, count, bytes, key, nextSampleNumber);
+}
+
+// Audio after a gap: PCM gets silence of the gap's length, so that the
+// stream stays in sync and its length is what it holds; compressed blocks
+// have no silence to fill with and are refused.
+bool VfWOutputAVIFile::closeGap(long first, bool key)
+{
+    if (audioCountsBlocks()) {
+        lastError = VfWError::WriteError;
+        return false;
+    }
+    long pieceSamples = std::min<long>(first - nextSampleNumber, kSilenceSamples);
+    std::unique_ptr<unsigned char[]> silence(new (std::nothrow) unsigned char[pieceSamples * audio->nBlockAlign]);
+    if (!silence) {
+        lastError = VfWError::OutOfMemory;
+        return false;
+    }
+    std::memset(silence.get(), silenceByte(), pieceSamples * audio->nBlockAlign);
+    while (nextSampleNumber < first) {
+        long samples = std::min<long>(first - nextSampleNumber, pieceSamples);
+        if (!write(audioStream, nextSampleNumber, silence.get(), samples, samples * audio->nBlockAlign, key,
+                   nextSampleNumber))
+            return false;
+    }
+    return true;
+}
+
+// The byte of silent PCM: 8-bit samples are unsigned.
+unsigned char VfWOutputAVIFile::silenceByte()
+{
+    return audio->wBitsPerSample == 8 ? 0x80 : 0;
 }
 
 // Appends to the ACM source buffer, converts whole blocks and writes what came
@@ -489,14 +605,20 @@ bool VfWOutputAVIFile::compressAndWrite(unsigned char* data, long bytes, bool ke
     if (!conversionStarted)
         compressedPosition = 0;
     if (bytes < 0 || acmHeader.cbSrcLength + static_cast<DWORD>(bytes) > acmSourceCapacity) {
-        lastError = 40;
+        lastError = VfWError::AudioCompressionOverflow;
         return false;
     }
     std::memcpy(acmHeader.pbSrc + acmHeader.cbSrcLength, data, bytes);
     acmHeader.cbSrcLength += bytes;
-    DWORD flags = ACM_STREAMCONVERTF_BLOCKALIGN | (conversionStarted ? 0 : ACM_STREAMCONVERTF_START);
-    if (acmStreamConvert(acmStream, &acmHeader, flags) != 0) {
-        lastError = 39;
+    return convertAndWrite(ACM_STREAMCONVERTF_BLOCKALIGN, key);
+}
+
+// Converts the source buffer with `flags` (and the start flag for the first
+// conversion), keeps the unconverted rest and writes the compressed blocks.
+bool VfWOutputAVIFile::convertAndWrite(DWORD flags, bool key)
+{
+    if (acmStreamConvert(acmStream, &acmHeader, flags | (conversionStarted ? 0 : ACM_STREAMCONVERTF_START)) != 0) {
+        lastError = VfWError::AudioCompressionFailure;
         return false;
     }
     conversionStarted = true;
@@ -506,10 +628,9 @@ bool VfWOutputAVIFile::compressAndWrite(unsigned char* data, long bytes, bool ke
     DWORD produced = acmHeader.cbDstLengthUsed;
     if (produced == 0)
         return true;
-    long blocks = compressedBlocks(produced);
-    bool written = write(audioStream, compressedPosition, acmHeader.pbDst, blocks, static_cast<long>(produced), key,
-                         nextSampleNumber);
-    compressedPosition += blocks;
+    bool written = write(audioStream, compressedPosition, acmHeader.pbDst, compressedBlocks(produced),
+                         static_cast<long>(produced), key, nextSampleNumber);
+    compressedPosition = nextSampleNumber;
     return written;
 }
 
@@ -520,27 +641,19 @@ long VfWOutputAVIFile::compressedBlocks(DWORD bytes)
 }
 
 // Converts (when `writeRest`) and writes what the ACM source buffer still
-// holds, then releases the conversion.
+// holds, then releases the conversion. The rest is padded with silence to a
+// whole source block: encoders that ignore the end flag would drop it.
 void VfWOutputAVIFile::finishAudioConversion(bool writeRest)
 {
     if (!acmStream)
         return;
-    if (acmHeader.pbSrc) {
-        if (writeRest && acmStreamConvert(acmStream, &acmHeader, ACM_STREAMCONVERTF_END) == 0
-            && acmHeader.cbDstLengthUsed > 0) {
-            DWORD produced = acmHeader.cbDstLengthUsed;
-            long blocks = compressedBlocks(produced);
-            long next = 0;
-            if (write(audioStream, compressedPosition, acmHeader.pbDst, blocks, static_cast<long>(produced), false, next))
-                compressedPosition += blocks;
-        }
-        acmHeader.cbSrcLength = acmSourceCapacity;
-        acmStreamUnprepareHeader(acmStream, &acmHeader, 0);
-        delete[] acmHeader.pbSrc;
-        delete[] acmHeader.pbDst;
-        acmHeader.pbSrc = nullptr;
-        acmHeader.pbDst = nullptr;
+    if (writeRest && acmHeader.pbSrc && acmHeader.cbSrcLength > 0) {
+        DWORD padded = std::max(acmHeader.cbSrcLength, std::min(acmSourceBlock, acmSourceCapacity));
+        std::memset(acmHeader.pbSrc + acmHeader.cbSrcLength, silenceByte(), padded - acmHeader.cbSrcLength);
+        acmHeader.cbSrcLength = padded;
+        convertAndWrite(ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_END, false);
     }
+    releaseConversionBuffers();
     acmStreamClose(acmStream, 0);
     acmStream = nullptr;
 }
@@ -557,33 +670,46 @@ void VfWOutputAVIFile::releaseStreams()
     aviFile = nullptr;
 }
 
-bool VfWOutputAVIFile::close()
+// Releases the file and sets its audio header to what is stored (Wine's
+// AVIFile writes its own chunk count and time base).
+void VfWOutputAVIFile::finishFile()
 {
     bool hadAudio = audioStream != nullptr && aviFile != nullptr;
-    finishAudioConversion(true);
     AudioHeaderFields header = {static_cast<DWORD>(audioCompressed ? compressedPosition : nextSampleNumber), 0, 0};
-    if (audioCompressed && audioOptions.lpFormat) {
-        const auto* stored = static_cast<const WAVEFORMATEX*>(audioOptions.lpFormat);
+    const auto* stored = audioCompressed ? static_cast<const WAVEFORMATEX*>(audioOptions.lpFormat)
+        : audioCountsBlocks() ? audio : nullptr;
+    if (stored) {
         header.scale = stored->nBlockAlign;
         header.rate = stored->nAvgBytesPerSec;
     }
     releaseStreams();
     if (hadAudio && path)
         repairAudioHeader(path.get(), header);
+}
+
+bool VfWOutputAVIFile::close()
+{
+    finishAudioConversion(true);
+    finishFile();
     unusable = true;
-    lastError = 0;
+    lastError = VfWError::Success;
     return true;
 }
 
-// One interleaving period of audio samples.
+// One interleaving period of audio; the ACM buffers grow with it once they
+// exist, so that a longer period after start still converts.
 void VfWOutputAVIFile::updateAudioBufferCapacity()
 {
-    audioBufferCapacity = static_cast<long>(interleavingPeriod() * audio->nSamplesPerSec / 10000000);
+    audioBufferCapacity = audioCapacityFor(interleavingPeriod());
+    if (acmHeader.pbSrc && acmCapacityNeeded() > acmSourceCapacity) {
+        if (int code = prepareAudioConversion(acmCapacityNeeded()))
+            lastError = code;
+    }
 }
 
 LONGLONG VfWOutputAVIFile::interleavingPeriod()
 {
-    lastError = 0;
+    lastError = VfWError::Success;
     if (canRun() && video && audio && audioCompressed && (audioOptions.dwFlags & kInterleaveFlag)
         && audioOptions.dwInterleaveEvery != 0)
         return audioOptions.dwInterleaveEvery * video->AvgTimePerFrame;
@@ -593,13 +719,13 @@ LONGLONG VfWOutputAVIFile::interleavingPeriod()
 void VfWOutputAVIFile::configureAVI(void* parentWindow)
 {
     if (!video || !audio) {
-        lastError = 31;
+        lastError = VfWError::NotInterleaved;
         return;
     }
     LONGLONG value = interleavingPeriod();
-    INT_PTR result = showInterleavingPeriodDialog(static_cast<HWND>(parentWindow), value);
-    if (result == -1 || result == 33) {
-        lastError = result == -1 ? 32 : 33;
+    INT_PTR result = showInterleavingPeriodDialog(static_cast<HWND>(parentWindow), value, maximumPeriod());
+    if (result == -1 || result == VfWError::CannotAddDialogProperty) {
+        lastError = result == -1 ? VfWError::CannotShowDialog : VfWError::CannotAddDialogProperty;
         return;
     }
     if (result != IDOK)
@@ -607,7 +733,7 @@ void VfWOutputAVIFile::configureAVI(void* parentWindow)
     if (value < video->AvgTimePerFrame)
         value = video->AvgTimePerFrame;
     if (canRun() && audioCompressed && (audioOptions.dwFlags & kInterleaveFlag))
-        audioOptions.dwInterleaveEvery = static_cast<DWORD>(value / video->AvgTimePerFrame);
+        audioOptions.dwInterleaveEvery = static_cast<DWORD>(std::min<LONGLONG>(value / video->AvgTimePerFrame, 0xFFFFFFFFLL));
     else
         period = value;
     updateAudioBufferCapacity();

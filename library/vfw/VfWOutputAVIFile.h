@@ -46,16 +46,24 @@ private:
     bool chooseAudioCompressor(HWND parentWindow);
     int configureVideoCodec(HIC codec, HWND parentWindow);
     int makeCompressedVideoStream();
-    int prepareAudioConversion();
+    int measureSourceBlock();
+    DWORD acmCapacityNeeded();
+    int prepareAudioConversion(DWORD capacity);
+    void releaseConversionBuffers();
     bool compressAndWrite(unsigned char* data, long bytes, bool key);
+    bool convertAndWrite(DWORD flags, bool key);
     long compressedBlocks(DWORD bytes);
+    bool closeGap(long first, bool key);
+    unsigned char silenceByte();
     void updateAudioBufferCapacity();
     void finishAudioConversion(bool writeRest);
     void releaseStreams();
+    void finishFile();
     void restoreInitialParms();
     void forgetVideoCompressor();
     void inputConsumed(long count, long bytes, LONG& samples, LONG& written);
-    bool writeOnce(IAVIStream* stream, long& start, unsigned char*& data, long& count, long& bytes, bool key);
+    bool writeOnce(IAVIStream* stream, long& start, unsigned char*& data, long& count, long& bytes, bool key,
+                   bool continues);
 
     IAVIFile* aviFile;
     IAVIStream* videoStream;
@@ -79,4 +87,7 @@ private:
     std::unique_ptr<char[]> path;
     // initialParms holds the block configureCompressor replaced (which may be null).
     bool parmsReplaced;
+    // Source bytes of one compressed block: the most a block-aligned
+    // conversion leaves unconverted.
+    DWORD acmSourceBlock;
 };
