@@ -181,4 +181,80 @@ TEST_F(InterleaveEngine, CloseFlushesAudioAndRestoresInterleaving)
     EXPECT_FALSE(engine.setOutputStream(&refusing, true));
 }
 
+// WriteNext for audio continues after the buffered samples, not after the
+// written ones.
+TEST_F(InterleaveEngine, WriteNextContinuesAfterBufferedAudio)
+{
+    TestOutput output(&video, &audio, kSecond);
+    Engine engine;
+    ASSERT_TRUE(engine.setOutputStream(&output, true));
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(engine.WriteNext(Engine::audioThread, chunk, 800, sizeof(chunk), true));
+    engine.close();
+    ASSERT_EQ(output.samples.size(), 1u);
+    EXPECT_EQ(output.samples[0].first, 0);
+    EXPECT_EQ(output.samples[0].count, 3200);
+}
+
+// A WriteNext that waits for its turn leaves the other thread's error alone.
+TEST_F(InterleaveEngine, WriteNextReadsThePositionInItsOwnTurn)
+{
+    TestOutput output(&video, &audio, 0);
+    output.setAudioBufferCapacity(800);
+    output.failSamplesSlowly = true;
+    Engine engine;
+    ASSERT_TRUE(engine.setOutputStream(&output, true));
+    // The second write flushes the first, and that flush fails slowly.
+    ASSERT_TRUE(engine.Write(Engine::audioThread, 0, chunk, 800, sizeof(chunk), true));
+    bool audioResult = true, videoResult = true;
+    std::thread a([&] { audioResult = engine.Write(Engine::audioThread, 800, chunk, 800, sizeof(chunk), true); });
+    Sleep(50);
+    std::thread v([&] { videoResult = engine.WriteNext(Engine::videoThread, frame, 1, sizeof(frame), true); });
+    a.join();
+    v.join();
+    EXPECT_FALSE(audioResult);
+    EXPECT_FALSE(videoResult);
+    EXPECT_TRUE(engine.failed);
+    EXPECT_EQ(output.lastError, VfWError::WriteError);
+}
+
+// Waits for `work` on another thread; a thread still blocked after the time
+// is released with a second stop so that the test ends.
+bool endsWithin(Engine& engine, DWORD milliseconds, std::function<void()> work)
+{
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread t([&] { work(); SetEvent(done); });
+    bool ended = WaitForSingleObject(done, milliseconds) == WAIT_OBJECT_0;
+    if (!ended)
+        engine.userStop();
+    t.join();
+    CloseHandle(done);
+    return ended;
+}
+
+// A stop made before the output is bound still stops the run.
+TEST_F(InterleaveEngine, AStopBeforeBindingHolds)
+{
+    TestOutput output(&video, &audio, kSecond);
+    Engine engine;
+    engine.userStop();
+    ASSERT_TRUE(engine.setOutputStream(&output, true));
+    bool audioResult = true, videoResult = true;
+    EXPECT_TRUE(endsWithin(engine, 2000, [&] {
+        audioResult = engine.Write(Engine::audioThread, 0, chunk, 800, sizeof(chunk), true);
+        videoResult = engine.WriteNext(Engine::videoThread, frame, 1, sizeof(frame), true);
+    }));
+    EXPECT_FALSE(audioResult);
+    EXPECT_FALSE(videoResult);
+    EXPECT_TRUE(output.samples.empty());
+    EXPECT_TRUE(output.frames.empty());
+    engine.close();
+
+    // The stop ended with its run: the next one writes.
+    TestOutput next(&video, &audio, kSecond);
+    ASSERT_TRUE(engine.setOutputStream(&next, true));
+    EXPECT_TRUE(engine.Write(Engine::audioThread, 0, chunk, 800, sizeof(chunk), true));
+    engine.close();
+}
+
 } // namespace

@@ -93,6 +93,19 @@ TEST_F(AudioBuffering, AccessorsWithoutAStream)
     EXPECT_EQ(silent.nextSample_number_inBuffer(), -1);
 }
 
+// Four hours of 44.1 kHz stereo would make more bytes than a 32-bit count
+// holds: the capacity is clamped instead of turning negative.
+TEST(AudioBufferCapacity, ALongPeriodIsClamped)
+{
+    WAVEFORMATEX stereo = MediaWriter::pcmFormat(44100, 2, 16);
+    TestOutput output(nullptr, &stereo, 4LL * 3600 * 10000000);
+    unsigned char data[400] = {};
+    EXPECT_TRUE(output.bufferedWriteSample(0, data, 100, -1, true)) << output.lastError;
+    EXPECT_TRUE(output.flushAudio());
+    ASSERT_EQ(output.samples.size(), 1u);
+    EXPECT_EQ(output.samples[0].count, 100);
+}
+
 TEST(OutputFactories, ChooseTheVfWWriter)
 {
     MediaWriter::TempFolder folder;

@@ -8,6 +8,7 @@
 #include "MediaWriter.h"
 #include "TestCodec.h"
 #include "Trelix.h"
+#include "core/ErrorCodes.h"
 
 #include <msacm.h>
 #include <uuids.h>
@@ -69,6 +70,34 @@ std::vector<DWORD> storedAudioHeader(const std::string& path)
     return {};
 }
 
+// Signal-to-noise check of decoded audio against the original, 16-bit mono.
+double relativeError(const unsigned char* decodedBytes, const BYTE* originalBytes, long samples)
+{
+    const auto* decoded = reinterpret_cast<const short*>(decodedBytes);
+    const auto* original = reinterpret_cast<const short*>(originalBytes);
+    double error = 0, signal = 0;
+    for (long i = 0; i < samples; ++i) {
+        error += std::pow(decoded[i] - original[i], 2);
+        signal += std::pow(original[i], 2);
+    }
+    return signal > 0 ? error / signal : 1;
+}
+
+// How many chunks of the first audio stream the file holds (each appears in
+// 'movi' and in the index).
+int audioChunkMentions(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::vector<char> bytes(GetFileSize(file, nullptr));
+    DWORD read = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(file);
+    int mentions = 0;
+    for (DWORD i = 0; i + 4 <= read; ++i)
+        mentions += std::memcmp(&bytes[i], "01wb", 4) == 0;
+    return mentions;
+}
+
 // The IMA ADPCM format ACM suggests for `pcm`.
 std::vector<BYTE> imaFormat(const WAVEFORMATEX& pcm)
 {
@@ -118,23 +147,27 @@ TEST_F(VfWWriter, CreateChecksFormatsAndFile)
     EXPECT_TRUE(ok->canRun());
 }
 
-TEST_F(VfWWriter, FrameRatesAreStoredAsWholeNumbers)
+// The stored rate is exact: 10 000 000 / AvgTimePerFrame, reduced.
+TEST_F(VfWWriter, FrameRatesAreStoredExactly)
 {
     struct Case {
         LONGLONG avgTimePerFrame;
         DWORD rate;
-    } cases[] = {{400000, 25}, {333667, 30}, {4000000, 2}};
+        DWORD scale;
+    } cases[] = {{400000, 25, 1},          {333667, 10000000, 333667}, {417083, 10000000, 417083},
+                 {800000, 25, 2},          {50000000, 1, 5},           {4000000, 5, 2}};
     unsigned char frame[384] = {};
     for (const Case& c : cases) {
-        std::string file = folder.path("rate" + std::to_string(c.rate) + ".avi");
+        std::string file = folder.path("rate" + std::to_string(c.avgTimePerFrame) + ".avi");
         VIDEOINFOHEADER info = rgbVideo(16, 8, c.avgTimePerFrame);
         Writer writer = create(file, &info, false, nullptr, false);
+        ASSERT_EQ(writer->lastError, VfWError::Success) << c.avgTimePerFrame;
         ASSERT_TRUE(writer->start());
         ASSERT_TRUE(writer->writeFrame(0, frame, 1, -1, true));
         writer->close();
         AVISTREAMINFOA stored = streamInfo(file, streamtypeVIDEO);
-        EXPECT_EQ(stored.dwRate, c.rate);
-        EXPECT_EQ(stored.dwScale, 1u);
+        EXPECT_EQ(stored.dwRate, c.rate) << c.avgTimePerFrame;
+        EXPECT_EQ(stored.dwScale, c.scale) << c.avgTimePerFrame;
     }
 }
 
@@ -227,13 +260,14 @@ TEST_F(VfWWriter, AudioCompressedThroughAcm)
     for (long s = 0; s < 22050; s += 2205)
         ASSERT_TRUE(writer->bufferedWriteSample(s + 1000, tone.data() + s * 2, 2205, -1, false));
     ASSERT_TRUE(writer->flushAudio());
-    long blocks = writer->nextSample_number();
-    EXPECT_GT(blocks, 0);
+    EXPECT_GT(writer->nextSample_number(), 0);
     writer->close();
-    // The header counts compressed blocks in the stored format's time base.
+    // The header counts compressed blocks in the stored format's time base;
+    // the last partial block is padded to a whole one at close.
     const auto* stored = reinterpret_cast<const WAVEFORMATEX*>(ima.data());
-    EXPECT_EQ(storedAudioHeader(path),
-              (std::vector<DWORD>{stored->nBlockAlign, stored->nAvgBytesPerSec, static_cast<DWORD>(blocks)}));
+    long samplesPerBlock = reinterpret_cast<const IMAADPCMWAVEFORMAT*>(stored)->wSamplesPerBlock;
+    auto blocks = static_cast<DWORD>((22050 + samplesPerBlock - 1) / samplesPerBlock);
+    EXPECT_EQ(storedAudioHeader(path), (std::vector<DWORD>{stored->nBlockAlign, stored->nAvgBytesPerSec, blocks}));
 
     std::unique_ptr<RawDataSourceStream> raw(RawDataSourceStream::open(const_cast<char*>(path.c_str()), false, false, 0, nullptr));
     ASSERT_EQ(raw->lastError, 0);
@@ -431,6 +465,231 @@ TEST_F(VfWWriter, StopAndDestroyAtAwkwardMoments)
         EXPECT_EQ(writer->lastError, 1);
         EXPECT_FALSE(writer->flushAudio());
     }
+}
+
+} // namespace
+
+namespace {
+
+// 22.05 kHz mono PCM compressed to IMA ADPCM through ACM.
+class VfWAcmWriter : public VfWWriter {
+protected:
+    void SetUp() override
+    {
+        ima = imaFormat(source);
+        ASSERT_FALSE(ima.empty());
+        options.fccType = streamtypeAUDIO;
+        options.lpFormat = ima.data();
+        options.cbFormat = static_cast<DWORD>(ima.size());
+    }
+
+    Writer started(const VIDEOINFOHEADER* withVideo)
+    {
+        Writer writer = create(path, withVideo, false, &source, true);
+        EXPECT_TRUE(writer->setCompressor(false, &options));
+        return writer;
+    }
+
+    // Writes `tone` one sample per bufferedWriteSample call.
+    void writeOneByOne(VfWOutputAVIFile& writer, const std::vector<BYTE>& tone)
+    {
+        long samples = static_cast<long>(tone.size() / 2);
+        for (long s = 0; s < samples; ++s)
+            ASSERT_TRUE(writer.bufferedWriteSample(s, const_cast<BYTE*>(tone.data()) + s * 2, 1, -1, false))
+                << s << " error " << writer.lastError;
+        ASSERT_TRUE(writer.flushAudio()) << writer.lastError;
+    }
+
+    WAVEFORMATEX source = pcmFormat(22050, 1, 16);
+    std::vector<BYTE> ima;
+    AVICOMPRESSOPTIONS options = {};
+};
+
+// A block-aligned conversion leaves a rest; the next full period must still fit.
+TEST_F(VfWAcmWriter, OneSampleAtATimeOverSeveralSeconds)
+{
+    Writer writer = started(nullptr);
+    ASSERT_TRUE(writer->start());
+    std::vector<BYTE> tone = sinePcm(source, 22050 * 4);
+    writeOneByOne(*writer, tone);
+    writer->close();
+    std::unique_ptr<AudioSourceStream> audio(AudioSourceStream::open(const_cast<char*>(path.c_str()), false, 0, nullptr));
+    ASSERT_EQ(audio->lastError, 0);
+    EXPECT_GE(audio->duration(), 22050 * 4);
+}
+
+// A longer period after start grows the conversion buffer with it.
+TEST_F(VfWAcmWriter, PeriodGrownAfterStart)
+{
+    Writer writer = started(&video);
+    ASSERT_TRUE(writer->start());
+    {
+        DialogWatcher::Driver driver(GetCurrentThreadId(), {{"AVI interleaving period", [](HWND d) {
+                                                                 DialogWatcher::setText(d, 101, "2");
+                                                                 DialogWatcher::click(d, IDOK);
+                                                             }}});
+        writer->configureAVI(nullptr);
+        EXPECT_TRUE(driver.completed());
+    }
+    ASSERT_EQ(writer->lastError, VfWError::Success);
+    EXPECT_EQ(writer->interleavingPeriod(), 20000000);
+    writeOneByOne(*writer, sinePcm(source, 22050 * 5));
+    EXPECT_TRUE(writer->close());
+}
+
+// The last, partial block is padded with silence and kept.
+TEST_F(VfWAcmWriter, TheLastPartialBlockIsKept)
+{
+    Writer writer = started(nullptr);
+    ASSERT_TRUE(writer->start());
+    std::vector<BYTE> tone = sinePcm(source, 22050);
+    for (long s = 0; s < 22050; s += 2205)
+        ASSERT_TRUE(writer->bufferedWriteSample(s, tone.data() + s * 2, 2205, -1, false));
+    ASSERT_TRUE(writer->flushAudio());
+    writer->close();
+    const auto* stored = reinterpret_cast<const WAVEFORMATEX*>(ima.data());
+    long samplesPerBlock = reinterpret_cast<const IMAADPCMWAVEFORMAT*>(stored)->wSamplesPerBlock;
+    std::unique_ptr<AudioSourceStream> audio(AudioSourceStream::open(const_cast<char*>(path.c_str()), false, 0, nullptr));
+    ASSERT_EQ(audio->lastError, 0);
+    EXPECT_GE(audio->duration(), 22050);
+    EXPECT_LT(audio->duration(), 22050 + samplesPerBlock);
+    // One read from the start: every written sample, the tail of the last
+    // partial block included, comes back.
+    unsigned char* all = audio->getSamples(0, 22049);
+    ASSERT_NE(all, nullptr);
+    for (long from : {0L, 20000L, 21000L, 21357L, 21400L})
+        EXPECT_LT(relativeError(all + from * 2, tone.data() + from * 2, 22050 - from), 0.01) << from;
+}
+
+// Compressed audio stored as written keeps its own time base (blocks) and
+// is still interleaved by period.
+TEST_F(VfWAcmWriter, CopiedCompressedAudioCountsBlocks)
+{
+    AudioSpec adpcm;
+    ASSERT_TRUE(encodeImaAdpcm(source, sinePcm(source, 22050 * 4), adpcm));
+    const auto* format = reinterpret_cast<const WAVEFORMATEX*>(adpcm.format.data());
+    long blocks = static_cast<long>(adpcm.data.size() / format->nBlockAlign);
+    Writer writer = create(path, &video, false, format, false);
+    ASSERT_EQ(writer->lastError, VfWError::Success);
+    ASSERT_TRUE(writer->start());
+    std::vector<BYTE> frame(384);
+    // 25 frames per second: a frame every 1/25 s of blocks.
+    double blocksPerFrame = format->nAvgBytesPerSec / 25.0 / format->nBlockAlign;
+    long frames = 0;
+    for (long b = 0; b < blocks; ++b) {
+        for (; frames * blocksPerFrame <= b; ++frames)
+            ASSERT_TRUE(writer->writeFrame(frames, frame.data(), 1, -1, true));
+        ASSERT_TRUE(writer->bufferedWriteSample(b, adpcm.data.data() + b * format->nBlockAlign, 1, format->nBlockAlign,
+                                                true)) << b << " error " << writer->lastError;
+    }
+    ASSERT_TRUE(writer->flushAudio());
+    EXPECT_EQ(writer->nextSample_number(), blocks);
+    writer->close();
+    EXPECT_EQ(storedAudioHeader(path), (std::vector<DWORD>{format->nBlockAlign, format->nAvgBytesPerSec,
+                                                          static_cast<DWORD>(blocks)}));
+    // Four seconds in periods of 0.75 s: at least five chunks, each in 'movi' and the index.
+    EXPECT_GE(audioChunkMentions(path), 10);
+}
+
+// A gap in PCM is filled with silence; the header says what is stored.
+TEST_F(VfWWriter, AGapInPcmIsFilledWithSilence)
+{
+    Writer writer = create(path, &video, false, &pcm, false);
+    ASSERT_TRUE(writer->start());
+    std::vector<BYTE> tone = sinePcm(pcm, 300);
+    ASSERT_TRUE(writer->bufferedWriteSample(0, tone.data(), 100, -1, true));
+    ASSERT_TRUE(writer->bufferedWriteSample(101, tone.data() + 200, 100, -1, true));
+    ASSERT_TRUE(writer->flushAudio()) << writer->lastError;
+    EXPECT_EQ(writer->nextSample_number(), 201);
+    writer->close();
+    EXPECT_EQ(storedAudioHeader(path), (std::vector<DWORD>{2, 16000, 201}));
+    std::unique_ptr<AudioSourceStream> audio(AudioSourceStream::open(const_cast<char*>(path.c_str()), false, 0, nullptr));
+    ASSERT_EQ(audio->lastError, 0);
+    ASSERT_EQ(audio->duration(), 201);
+    unsigned char* data = audio->getSamples(0, 200);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::memcmp(data, tone.data(), 200), 0);
+    EXPECT_EQ(data[200], 0);
+    EXPECT_EQ(data[201], 0);
+    EXPECT_EQ(std::memcmp(data + 202, tone.data() + 200, 200), 0);
+}
+
+// Copied compressed audio has no silence to fill a gap with.
+TEST_F(VfWAcmWriter, AGapInCopiedCompressedAudioIsRefused)
+{
+    AudioSpec adpcm;
+    ASSERT_TRUE(encodeImaAdpcm(source, sinePcm(source, 22050), adpcm));
+    const auto* format = reinterpret_cast<const WAVEFORMATEX*>(adpcm.format.data());
+    Writer writer = create(path, nullptr, false, format, false);
+    ASSERT_TRUE(writer->start());
+    ASSERT_TRUE(writer->writeSample(0, adpcm.data.data(), 2, 2 * format->nBlockAlign, true));
+    EXPECT_FALSE(writer->writeSample(3, adpcm.data.data(), 1, format->nBlockAlign, true));
+    EXPECT_EQ(writer->lastError, VfWError::WriteError);
+    writer->close();
+    EXPECT_EQ(storedAudioHeader(path).at(2), 2u);
+}
+
+// A codec that returns an empty frame (dropped or delayed) still took it.
+TEST_F(VfWWriter, AnEmptyCompressedFrameCountsAsWritten)
+{
+    ASSERT_TRUE(TestCodec::install());
+    Writer writer = create(path, &video, true, nullptr, false);
+    AVICOMPRESSOPTIONS options = {};
+    options.fccType = ICTYPE_VIDEO;
+    options.fccHandler = TestCodec::kFourCC;
+    ASSERT_TRUE(writer->setCompressor(true, &options));
+    TestCodec::setEmptyFrame(2);
+    ASSERT_TRUE(writer->start());
+    bool written = true;
+    for (int n = 0; n < 5 && written; ++n) {
+        std::vector<BYTE> pixels = framePixels(16, 8, n);
+        written = writer->writeFrame(n, pixels.data(), 1, -1, true);
+        EXPECT_TRUE(written) << n << " error " << writer->lastError;
+    }
+    TestCodec::setEmptyFrame(-1);
+    EXPECT_EQ(writer->nextFrame_number(), 5);
+    writer->close();
+    EXPECT_EQ(streamInfo(path, streamtypeVIDEO).dwLength, 5u);
+}
+
+// The interleaving period is refused when its audio would not fit a 32-bit
+// byte count (4 hours of 44.1 kHz stereo).
+TEST_F(VfWWriter, APeriodTooLongForTheAudioBufferIsRefused)
+{
+    WAVEFORMATEX stereo = pcmFormat(44100, 2, 16);
+    Writer writer = create(path, &video, false, &stereo, false);
+    std::vector<std::string> messages;
+    const std::string caption = "AVI interleaving period";
+    {
+        DialogWatcher::Driver driver(GetCurrentThreadId(), {
+            {caption, [](HWND d) { DialogWatcher::setText(d, 101, "14400"); DialogWatcher::click(d, IDOK); }},
+            {"Trelix library", DialogWatcher::closeMessageBox(messages)},
+            {caption, [](HWND d) { DialogWatcher::setText(d, 101, "3600"); DialogWatcher::click(d, IDOK); }},
+        });
+        writer->configureAVI(nullptr);
+        EXPECT_TRUE(driver.completed());
+    }
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Positive floating point value expected for the interleaving period.");
+    EXPECT_EQ(writer->interleavingPeriod(), 36000000000LL);
+}
+
+// The header repair finds the file after the current folder changed.
+TEST_F(VfWWriter, ARelativeNameSurvivesAChangeOfFolder)
+{
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    TempFolder other;
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.path("").c_str()));
+    Writer writer = create("relative.avi", &video, false, &pcm, false);
+    ASSERT_TRUE(SetCurrentDirectoryA(other.path("").c_str()));
+    ASSERT_TRUE(writer->start());
+    std::vector<BYTE> tone = sinePcm(pcm, 1000);
+    for (long s = 0; s < 1000; s += 100)
+        ASSERT_TRUE(writer->writeSample(s, tone.data() + s * 2, 100, -1, true));
+    writer->close();
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(storedAudioHeader(folder.path("relative.avi")), (std::vector<DWORD>{2, 16000, 1000}));
 }
 
 } // namespace
