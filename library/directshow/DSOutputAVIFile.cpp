@@ -9,48 +9,15 @@
 #include "../core/ErrorCodes.h"
 #include "../core/TrelixThread.h"
 #include "MSDfilter.h"
+#include "GraphHelpers.h"
 #include "RunningObjectTable.h"
+#include "ThreadStart.h"
 #include "WriteTimes.h"
 
 namespace {
 
 constexpr LONGLONG kOneSecond = 10000000;
 constexpr SIZE_T kGraphThreadStack = 32768;
-
-// Runs `function`(`argument`) on a thread with a `stack`-byte stack and
-// returns a manual-reset event signalled when the function has returned;
-// null when the event or the thread cannot be made.
-struct ThreadStart {
-    LPTHREAD_START_ROUTINE function;
-    void* argument;
-    HANDLE done;
-};
-
-DWORD WINAPI startedThread(void* parameter)
-{
-    ThreadStart start = *static_cast<ThreadStart*>(parameter);
-    delete static_cast<ThreadStart*>(parameter);
-    start.function(start.argument);
-    SetEvent(start.done);
-    return 0;
-}
-
-HANDLE startThread(LPTHREAD_START_ROUTINE function, void* argument, SIZE_T stack)
-{
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    auto* start = done ? new (std::nothrow) ThreadStart{function, argument, done} : nullptr;
-    HANDLE thread = start ? CreateThread(nullptr, stack, startedThread, start, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                         nullptr)
-                          : nullptr;
-    if (!thread) {
-        delete start;
-        if (done)
-            CloseHandle(done);
-        return nullptr;
-    }
-    CloseHandle(thread);
-    return done;
-}
 
 // First pin of `filter` in `direction`; with `unconnectedOnly`, the first one
 // that is not connected.
@@ -77,22 +44,9 @@ HRESULT findPin(IBaseFilter* filter, PIN_DIRECTION direction, bool unconnectedOn
     return E_FAIL;
 }
 
-HRESULT getPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin)
-{
-    return findPin(filter, direction, false, pin);
-}
-
 HRESULT getFreePin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin)
 {
     return findPin(filter, direction, true, pin);
-}
-
-HRESULT connectFilters(IGraphBuilder* graph, IBaseFilter* upstream, IBaseFilter* downstream)
-{
-    ComPtr<IPin> out, in;
-    if (FAILED(getPin(upstream, PINDIR_OUTPUT, out.put())) || FAILED(getPin(downstream, PINDIR_INPUT, in.put())))
-        return E_FAIL;
-    return graph->Connect(out.get(), in.get());
 }
 
 // The AVI mux offers a new free input after each connection.
@@ -404,7 +358,7 @@ bool DSOutputAVIFile::start()
     ComPtr<IMediaFilter> filter;
     if (FAILED(ComPtr<IGraphBuilder>(graph).as(filter)) || FAILED(filter->SetSyncSource(nullptr)))
         lastError = DSError::CannotChangeClock;
-    graphThread = startThread(graphThreadMain, this, kGraphThreadStack);
+    graphThread = startThread(kGraphThreadStack, graphThreadMain, this);
     if (!graphThread) {
         lastError = DSError::CannotCreateThread;
         return false;
