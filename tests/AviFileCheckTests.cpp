@@ -9,6 +9,7 @@
 #include "TestMedia.h"
 #include "Trelix.h"
 #include "core/ErrorCodes.h"
+#include "core/RunsUnderWine.h"
 #include "vfw/AviFileCheck.h"
 
 using namespace MediaWriter;
@@ -162,8 +163,7 @@ TEST_F(AviFileCheckTest, PassesFilesOfOtherWriters)
 TEST_F(AviFileCheckTest, JudgesMp3LengthsByThePlatformsSampleSize)
 {
     REQUIRE_MEDIA(file, "check-ffmpeg-mp3.avi");
-    bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-    EXPECT_EQ(AviFileCheck::check(file.c_str()), wine ? Verdict::LengthBeyondData : Verdict::Safe);
+    EXPECT_EQ(AviFileCheck::check(file.c_str()), runsUnderWine() ? Verdict::LengthBeyondData : Verdict::Safe);
 }
 
 TEST_F(AviFileCheckTest, PassesAnOpenDMLExtension)

@@ -18,20 +18,6 @@ using namespace MediaWriter;
 
 namespace {
 
-VIDEOINFOHEADER rgbVideo(LONG width, LONG height, LONGLONG avgTimePerFrame, WORD bitCount = 24)
-{
-    VIDEOINFOHEADER info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = bitCount;
-    info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = imageSize(width, height < 0 ? -height : height, bitCount);
-    info.AvgTimePerFrame = avgTimePerFrame;
-    return info;
-}
-
 using Writer = std::unique_ptr<OutputAVIFile>;
 
 Writer create(const std::string& path, const VIDEOINFOHEADER* video, bool compressVideo, const WAVEFORMATEX* audio,
@@ -63,7 +49,7 @@ class DSOutputAVIFileTest : public ::testing::Test {
 protected:
     TempFolder folder;
     std::string path = folder.path("out.avi");
-    VIDEOINFOHEADER video = rgbVideo(64, 48, 400000);
+    VIDEOINFOHEADER video = videoInfo(64, 48, 400000);
     WAVEFORMATEX pcm = pcmFormat(44100, 2, 16);
 };
 
@@ -86,7 +72,7 @@ TEST_F(DSOutputAVIFileTest, CreateRefusesMissingStreamsAndUnacceptableVideo)
     EXPECT_FALSE(none->start());
     EXPECT_EQ(none->lastError, DSError::NotOpened);
 
-    VIDEOINFOHEADER rgb16 = rgbVideo(64, 48, 400000, 16);
+    VIDEOINFOHEADER rgb16 = videoInfo(64, 48, 400000, 16);
     Writer refused = create(path, &rgb16, true, nullptr, false);
     EXPECT_EQ(refused->lastError, OutputError::UnacceptableVideoFormat);
 }
@@ -94,7 +80,7 @@ TEST_F(DSOutputAVIFileTest, CreateRefusesMissingStreamsAndUnacceptableVideo)
 // 16-bit BI_RGB frames are stored as written (RGB555, the DIB convention).
 TEST_F(DSOutputAVIFileTest, SixteenBitRgbIsCopiedAsRgb555)
 {
-    VIDEOINFOHEADER rgb16 = rgbVideo(64, 48, 400000, 16);
+    VIDEOINFOHEADER rgb16 = videoInfo(64, 48, 400000, 16);
     Writer writer = create(path, &rgb16, false, nullptr, false);
     ASSERT_TRUE(writer);
     EXPECT_EQ(writer->lastError, 0);
@@ -260,16 +246,16 @@ TEST_F(DSOutputAVIFileTest, InterleavingThroughTheMux)
 
 TEST(DSOutputAVIFileWrites, FrameBytesUseTheDibRowSize)
 {
-    VIDEOINFOHEADER odd = rgbVideo(321, 240, 400000);
+    VIDEOINFOHEADER odd = videoInfo(321, 240, 400000);
     EXPECT_EQ(WriteTimes::frameBytes(odd.bmiHeader, 1), 240 * 964);
-    VIDEOINFOHEADER topDown = rgbVideo(320, -240, 400000);
+    VIDEOINFOHEADER topDown = videoInfo(320, -240, 400000);
     EXPECT_EQ(WriteTimes::frameBytes(topDown.bmiHeader, 1), 230400);
     EXPECT_EQ(WriteTimes::frameBytes(topDown.bmiHeader, 3), 3 * 230400);
 }
 
 TEST(DSOutputAVIFileWrites, FrameTenAtTwentyFiveFramesPerSecond)
 {
-    VIDEOINFOHEADER video = rgbVideo(64, 48, 400000);
+    VIDEOINFOHEADER video = videoInfo(64, 48, 400000);
     REFERENCE_TIME start = 0, stop = 0;
     WriteTimes::frameTimes(video, 10, 1, start, stop);
     EXPECT_EQ(start, 4000000);

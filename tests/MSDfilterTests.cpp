@@ -13,9 +13,6 @@
 
 namespace {
 
-const CLSID kSampleGrabber = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-const CLSID kNullRenderer = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-
 VIDEOINFOHEADER rgbVideo(LONG width, LONG height, WORD bitCount = 24, DWORD compression = BI_RGB)
 {
     VIDEOINFOHEADER info = {};
@@ -112,9 +109,9 @@ public:
         bool steps[] = {
             SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                        graph.putVoid())),
-            SUCCEEDED(CoCreateInstance(kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+            SUCCEEDED(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                        grabber.putVoid())),
-            SUCCEEDED(CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+            SUCCEEDED(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                        renderer.putVoid())),
             graph && SUCCEEDED(graph->AddFilter(source, L"source")),
             graph && grabber && SUCCEEDED(graph->AddFilter(grabber.get(), L"grabber")),

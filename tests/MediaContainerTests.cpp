@@ -80,8 +80,8 @@ int graphsInRot()
 std::string writeStreams(const TempFolder& folder, int videos, int audios, DWORD compression = BI_RGB)
 {
     std::vector<VideoSpec> video(videos);
-    for (VideoSpec& spec : video)
-        spec.compression = compression;
+    for (VideoSpec& layout : video)
+        layout.compression = compression;
     WAVEFORMATEX pcm = pcmFormat(8000, 1, 16);
     std::vector<AudioSpec> audio(audios, pcmAudio(pcm, sinePcm(pcm, 800)));
     std::string path = folder.path("streams.avi");

@@ -17,20 +17,6 @@ using namespace MediaWriter;
 
 namespace {
 
-VIDEOINFOHEADER rgbVideo(LONG width, LONG height, LONGLONG avgTimePerFrame)
-{
-    VIDEOINFOHEADER info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = imageSize(width, height, 24);
-    info.AvgTimePerFrame = avgTimePerFrame;
-    return info;
-}
-
 using Writer = std::unique_ptr<VfWOutputAVIFile>;
 
 Writer create(const std::string& path, const VIDEOINFOHEADER* video, bool compressVideo, const WAVEFORMATEX* audio,
@@ -110,7 +96,7 @@ class VfWWriter : public testing::Test {
 protected:
     TempFolder folder;
     std::string path = folder.path("out.avi");
-    VIDEOINFOHEADER video = rgbVideo(16, 8, 400000);
+    VIDEOINFOHEADER video = videoInfo(16, 8, 400000);
     WAVEFORMATEX pcm = pcmFormat(8000, 1, 16);
 };
 
@@ -122,12 +108,12 @@ TEST_F(VfWWriter, CreateChecksFormatsAndFile)
     EXPECT_EQ(none->nextFrame_number(), -1);
     EXPECT_EQ(none->lastError, 1);
 
-    VIDEOINFOHEADER rgb16 = rgbVideo(16, 8, 400000);
+    VIDEOINFOHEADER rgb16 = videoInfo(16, 8, 400000);
     rgb16.bmiHeader.biBitCount = 16;
     EXPECT_EQ(create(folder.path("a.avi"), &rgb16, true, nullptr, false)->lastError, 203);
     EXPECT_EQ(create(folder.path("b.avi"), &rgb16, false, nullptr, false)->lastError, 0);
 
-    VIDEOINFOHEADER still = rgbVideo(16, 8, 0);
+    VIDEOINFOHEADER still = videoInfo(16, 8, 0);
     Writer noRate = create(folder.path("c.avi"), &still, false, nullptr, false);
     EXPECT_EQ(noRate->lastError, 22);
     EXPECT_TRUE(noRate->close());
@@ -159,7 +145,7 @@ TEST_F(VfWWriter, FrameRatesAreStoredExactly)
     unsigned char frame[384] = {};
     for (const Case& c : cases) {
         std::string file = folder.path("rate" + std::to_string(c.avgTimePerFrame) + ".avi");
-        VIDEOINFOHEADER info = rgbVideo(16, 8, c.avgTimePerFrame);
+        VIDEOINFOHEADER info = videoInfo(16, 8, c.avgTimePerFrame);
         Writer writer = create(file, &info, false, nullptr, false);
         ASSERT_EQ(writer->lastError, VfWError::Success) << c.avgTimePerFrame;
         ASSERT_TRUE(writer->start());
@@ -173,7 +159,7 @@ TEST_F(VfWWriter, FrameRatesAreStoredExactly)
 
 TEST_F(VfWWriter, UncompressedFramesAreStoredAsWritten)
 {
-    VIDEOINFOHEADER odd = rgbVideo(321, 240, 400000);
+    VIDEOINFOHEADER odd = videoInfo(321, 240, 400000);
     Writer writer = create(path, &odd, true, nullptr, false);
     ASSERT_EQ(writer->lastError, 0);
     EXPECT_TRUE(writer->canSetCompressor(true));

@@ -5,36 +5,16 @@
 #include <vfwmsgs.h>
 
 #include "CSourceStream.h"
+#include "ComObject.h"
 
 namespace {
 
 // Enumerates the pins of a CSource; holds a reference to the filter.
-class PinEnumerator final : public IEnumPins {
+class PinEnumerator final : public ComObject<IEnumPins> {
 public:
-    PinEnumerator(CSource* filter, ULONG position) : references(1), filter(filter), position(position)
+    PinEnumerator(CSource* filter, ULONG position) : filter(filter), position(position)
     {
         filter->AddRef();
-    }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IEnumPins) {
-            *object = static_cast<IEnumPins*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        ULONG left = InterlockedDecrement(&references);
-        if (left == 0)
-            delete this;
-        return left;
     }
 
     STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override
@@ -70,9 +50,8 @@ public:
     }
 
 private:
-    ~PinEnumerator() { filter->Release(); }
+    ~PinEnumerator() override { filter->Release(); }
 
-    LONG references;
     CSource* filter;
     ULONG position;
 };

@@ -8,6 +8,7 @@
 
 #include "../core/ComPtr.h"
 #include "../core/TrelixThread.h"
+#include "ComObject.h"
 #include "CSource.h"
 #include "MediaType.h"
 
@@ -39,32 +40,11 @@ bool matches(const AM_MEDIA_TYPE& offered, const AM_MEDIA_TYPE& wanted)
 }
 
 // Enumerates the one media type of a pin; holds a reference to the pin.
-class TypeEnumerator final : public IEnumMediaTypes {
+class TypeEnumerator final : public ComObject<IEnumMediaTypes> {
 public:
-    TypeEnumerator(CSourceStream* pin, ULONG position) : references(1), pin(pin), position(position)
+    TypeEnumerator(CSourceStream* pin, ULONG position) : pin(pin), position(position)
     {
         pin->AddRef();
-    }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IEnumMediaTypes) {
-            *object = static_cast<IEnumMediaTypes*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        ULONG left = InterlockedDecrement(&references);
-        if (left == 0)
-            delete this;
-        return left;
     }
 
     STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override
@@ -107,9 +87,8 @@ public:
     }
 
 private:
-    ~TypeEnumerator() { pin->Release(); }
+    ~TypeEnumerator() override { pin->Release(); }
 
-    LONG references;
     CSourceStream* pin;
     ULONG position;
 };

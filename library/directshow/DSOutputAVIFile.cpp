@@ -17,37 +17,6 @@
 namespace {
 
 constexpr LONGLONG kOneSecond = 10000000;
-constexpr SIZE_T kGraphThreadStack = 32768;
-
-// First pin of `filter` in `direction`; with `unconnectedOnly`, the first one
-// that is not connected.
-HRESULT findPin(IBaseFilter* filter, PIN_DIRECTION direction, bool unconnectedOnly, IPin** found)
-{
-    *found = nullptr;
-    ComPtr<IEnumPins> pins;
-    HRESULT hr = filter->EnumPins(pins.put());
-    if (FAILED(hr))
-        return hr;
-    ComPtr<IPin> pin;
-    while (pins->Next(1, pin.put(), nullptr) == S_OK) {
-        PIN_DIRECTION pinDirection;
-        if (FAILED(pin->QueryDirection(&pinDirection)) || pinDirection != direction)
-            continue;
-        if (unconnectedOnly) {
-            ComPtr<IPin> peer;
-            if (SUCCEEDED(pin->ConnectedTo(peer.put())))
-                continue;
-        }
-        *found = pin.detach();
-        return S_OK;
-    }
-    return E_FAIL;
-}
-
-HRESULT getFreePin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin)
-{
-    return findPin(filter, direction, true, pin);
-}
 
 // The AVI mux offers a new free input after each connection.
 HRESULT connectToFreeInput(IGraphBuilder* graph, IBaseFilter* upstream, IBaseFilter* downstream)
@@ -355,8 +324,7 @@ bool DSOutputAVIFile::start()
     }
     nextFrameNumber = 0;
     nextSampleNumber = 0;
-    ComPtr<IMediaFilter> filter;
-    if (FAILED(ComPtr<IGraphBuilder>(graph).as(filter)) || FAILED(filter->SetSyncSource(nullptr)))
+    if (FAILED(removeReferenceClock(graph)))
         lastError = DSError::CannotChangeClock;
     graphThread = startThread(kGraphThreadStack, graphThreadMain, this);
     if (!graphThread) {
@@ -398,11 +366,8 @@ void DSOutputAVIFile::runGraph()
         if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
             break;
         long code;
-        LONG_PTR first, second;
-        if (SUCCEEDED(mediaEvent->GetEvent(&code, &first, &second, 0))) {
-            mediaEvent->FreeEventParams(code, first, second);
+        if (takeGraphEvent(mediaEvent, &code))
             complete = finalEvent(code);
-        }
     }
     if (!complete) {
         for (MSDfilter* source : {videoSource, audioSource})
@@ -418,12 +383,8 @@ void DSOutputAVIFile::waitForCompletion(HANDLE graphEvent)
     for (;;) {
         WaitForSingleObject(graphEvent, INFINITE);
         long code;
-        LONG_PTR first, second;
-        if (SUCCEEDED(mediaEvent->GetEvent(&code, &first, &second, 0))) {
-            mediaEvent->FreeEventParams(code, first, second);
-            if (finalEvent(code))
-                return;
-        }
+        if (takeGraphEvent(mediaEvent, &code) && finalEvent(code))
+            return;
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "../core/ComPtr.h"
 #include "../core/ErrorCodes.h"
+#include "../core/RunsUnderWine.h"
 #include "../core/TrelixNotification.h"
 #include "../core/TrelixThread.h"
 #include "DirectShowIds.h"
@@ -14,7 +15,6 @@
 
 namespace {
 
-constexpr DWORD kGraphThreadStack = 32768;
 
 template <typename T>
 void release(T*& p)
@@ -31,8 +31,7 @@ void release(T*& p)
 // a sample that begins before that start comes with the start's time.
 bool DSSourceStream::grabberTimesFromSegmentStart()
 {
-    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-    return wine;
+    return runsUnderWine();
 }
 
 DSSourceStream::GraphBuild::GraphBuild()
@@ -204,10 +203,7 @@ int DSSourceStream::createEvents()
 
 int DSSourceStream::removeClock()
 {
-    ComPtr<IMediaFilter> filter;
-    if (FAILED(graph->QueryInterface(IID_IMediaFilter, filter.putVoid())) || FAILED(filter->SetSyncSource(nullptr)))
-        return DSError::CannotChangeClock;
-    return 0;
+    return FAILED(removeReferenceClock(graph)) ? DSError::CannotChangeClock : 0;
 }
 
 DWORD WINAPI DSSourceStream::graphThreadMain(void* stream)
@@ -235,13 +231,9 @@ void DSSourceStream::runGraph()
         if (WaitForMultipleObjects(count, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
             break;
         long code;
-        LONG_PTR first, second;
-        if (SUCCEEDED(mediaEvent->GetEvent(&code, &first, &second, 0))) {
-            mediaEvent->FreeEventParams(code, first, second);
-            if (code == EC_COMPLETE) {
-                ended = true;
-                return;
-            }
+        if (takeGraphEvent(mediaEvent, &code) && code == EC_COMPLETE) {
+            ended = true;
+            return;
         }
     }
     stopGraph();
@@ -276,9 +268,8 @@ void DSSourceStream::releaseCallback()
 void DSSourceStream::dropStaleEvents()
 {
     long code;
-    LONG_PTR first, second;
-    while (SUCCEEDED(mediaEvent->GetEvent(&code, &first, &second, 0)))
-        mediaEvent->FreeEventParams(code, first, second);
+    while (takeGraphEvent(mediaEvent, &code))
+        continue;
 }
 
 void DSSourceStream::joinGraphThread()

@@ -73,16 +73,31 @@ HRESULT countPins(IBaseFilter* filter, PIN_DIRECTION direction, int* count)
     return FAILED(hr) ? hr : S_OK;
 }
 
-HRESULT getConnectedPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin)
+namespace {
+
+// First pin of `direction` whose connection state is `connected`.
+HRESULT pinByConnection(IBaseFilter* filter, PIN_DIRECTION direction, bool connected, IPin** pin)
 {
     *pin = nullptr;
     HRESULT hr = forEachPin(filter, direction, [&](ComPtr<IPin>& p) {
-        if (!isConnected(p.get()))
+        if (isConnected(p.get()) != connected)
             return false;
         *pin = p.detach();
         return true;
     });
     return *pin ? S_OK : (FAILED(hr) ? hr : E_FAIL);
+}
+
+} // namespace
+
+HRESULT getConnectedPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin)
+{
+    return pinByConnection(filter, direction, true, pin);
+}
+
+HRESULT getFreePin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin)
+{
+    return pinByConnection(filter, direction, false, pin);
 }
 
 HRESULT connectFilters(IGraphBuilder* graph, IBaseFilter* upstream, IBaseFilter* downstream)
@@ -180,4 +195,20 @@ IPin* upstreamInputPin(IPin* input)
     IPin* pin = nullptr;
     getConnectedPin(filter.get(), PINDIR_INPUT, &pin);
     return pin;
+}
+
+HRESULT removeReferenceClock(IGraphBuilder* graph)
+{
+    ComPtr<IMediaFilter> filter;
+    HRESULT hr = graph->QueryInterface(IID_IMediaFilter, filter.putVoid());
+    return FAILED(hr) ? hr : filter->SetSyncSource(nullptr);
+}
+
+bool takeGraphEvent(IMediaEvent* events, long* code)
+{
+    LONG_PTR first, second;
+    if (FAILED(events->GetEvent(code, &first, &second, 0)))
+        return false;
+    events->FreeEventParams(*code, first, second);
+    return true;
 }

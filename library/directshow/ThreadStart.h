@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+// Stack of the library's DirectShow graph threads.
+constexpr DWORD kGraphThreadStack = 32768;
+
 // Starts `function(argument)` on a new thread with `stackSize` bytes of stack.
 // Returns a manual-reset event that is set when the function has returned
 // (the caller owns and closes it), or null when the event or the thread could

@@ -37,12 +37,9 @@ constexpr int kMessageBase = 900;
 constexpr int kRenderersPerKind = 4;
 
 // How many streams of `type` AVIFile opens, by index from 0 up to the first
-// it refuses. A file the pre-flight check refuses is never handed to AVIFile:
-// it has no streams the VfW way, as any file AVIFile cannot read.
+// it refuses.
 int countAviStreams(const char* fileName, DWORD type)
 {
-    if (!AviFileCheck::isSafe(fileName))
-        return 0;
     int count = 0;
     for (;;) {
         PAVISTREAM stream = nullptr;
@@ -255,10 +252,13 @@ MediaContainer::Error MediaContainer::streamsNumber(char* fileName, bool useDire
     }
     if (useDirectShow)
         return streamsNumberDirectShow(fileName, videoCount, audioCount);
+    // A file the pre-flight check refuses is never handed to AVIFile: it has
+    // no streams the VfW way, as any file AVIFile cannot read.
+    bool readable = AviFileCheck::isSafe(fileName);
     if (videoCount)
-        *videoCount = countAviStreams(fileName, streamtypeVIDEO);
+        *videoCount = readable ? countAviStreams(fileName, streamtypeVIDEO) : 0;
     if (audioCount)
-        *audioCount = countAviStreams(fileName, streamtypeAUDIO);
+        *audioCount = readable ? countAviStreams(fileName, streamtypeAUDIO) : 0;
     return Success;
 }
 

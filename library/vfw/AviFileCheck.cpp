@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "../core/RunsUnderWine.h"
 #include "../core/UniqueHandle.h"
 
 namespace AviFileCheck {
@@ -190,8 +191,7 @@ Verdict checkVideoFormat(const std::vector<BYTE>& format)
 // block size under Wine, the stream header's under Windows.
 DWORD audioSampleSize(DWORD headerSampleSize, WORD blockAlign)
 {
-    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-    return wine ? blockAlign : headerSampleSize;
+    return runsUnderWine() ? blockAlign : headerSampleSize;
 }
 
 Verdict checkAudioFormat(const std::vector<BYTE>& format)
