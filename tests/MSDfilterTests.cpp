@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "MediaWriter.h"
 #include "core/ComPtr.h"
 #include "directshow/DirectShowIds.h"
 #include "directshow/MSDfilter.h"
@@ -13,16 +14,13 @@
 
 namespace {
 
+// A format as callers often give it: the image size left 0 for the pin to
+// work out.
 VIDEOINFOHEADER rgbVideo(LONG width, LONG height, WORD bitCount = 24, DWORD compression = BI_RGB)
 {
-    VIDEOINFOHEADER info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = bitCount;
+    VIDEOINFOHEADER info = MediaWriter::videoInfo(width, height, 400000, bitCount);
     info.bmiHeader.biCompression = compression;
-    info.AvgTimePerFrame = 400000;
+    info.bmiHeader.biSizeImage = 0;
     return info;
 }
 
