@@ -8,16 +8,12 @@
 #include <commdlg.h>
 #include <uuids.h>
 
+#include "ConversionSetup.h"
 #include "PreviewResampler.h"
 #include "core/ErrorCodes.h"
 #include "VandrelIds.h"
 
 namespace {
-
-const char* backendName(bool directShow)
-{
-    return directShow ? "DirectShow" : "VfW/ACM";
-}
 
 bool sameName(const std::string& a, const std::string& b)
 {
@@ -198,14 +194,10 @@ bool TVandrelDlgClient::ReportStreamError(AudioOrVideoStream* stream)
         MessageBoxA(hwnd, "Error number 2:\nNot enough memory", "Trelix library", MB_OK | MB_ICONERROR);
         return true;
     }
-    int code = stream->lastError;
-    if (code == 0)
+    if (stream->lastError == 0)
         return false;
-    const char* message = stream->ErrorMessage(code);
-    char text[512];
-    std::snprintf(text, sizeof text, "Error number %d (%s):\n%s", code, backendName(stream->usesDirectShow()),
-                  message ? message : "");
-    MessageBoxA(hwnd, text, "Trelix library", MB_OK | (stream->lastError_isFatal() ? MB_ICONERROR : MB_ICONEXCLAMATION));
+    MessageBoxA(hwnd, streamErrorText(*stream).c_str(), "Trelix library",
+                MB_OK | (stream->lastError_isFatal() ? MB_ICONERROR : MB_ICONEXCLAMATION));
     return true;
 }
 
@@ -290,17 +282,10 @@ void TVandrelDlgClient::clearOutputFields()
 
 int TVandrelDlgClient::openOptions(bool video) const
 {
-    int options = video ? 0 : 1;
-    if (checked(video ? IDC_VIDEO_RAW : IDC_AUDIO_RAW))
-        options |= 2;
-    bool automatic = checked(video ? IDC_VIDEO_AUTO : IDC_AUDIO_AUTO);
-    if (automatic)
-        options |= 8;
-    else if (checked(video ? IDC_VIDEO_DIRECTSHOW : IDC_AUDIO_DIRECTSHOW))
-        options |= 4;
-    if (checked(IDC_MINIMIZE))
-        options |= 32;
-    return options;
+    SourceBackend backend = checked(video ? IDC_VIDEO_AUTO : IDC_AUDIO_AUTO) ? SourceBackend::Automatic
+        : checked(video ? IDC_VIDEO_DIRECTSHOW : IDC_AUDIO_DIRECTSHOW)      ? SourceBackend::DirectShow
+                                                                            : SourceBackend::VfW;
+    return sourceOpenOptions(video, checked(video ? IDC_VIDEO_RAW : IDC_AUDIO_RAW), backend, checked(IDC_MINIMIZE));
 }
 
 // Opens through the wait dialog; the radios then show the backend in use.
@@ -381,9 +366,7 @@ void TVandrelDlgClient::FillTrackLists(bool video, bool audio)
     std::string videoFile = text(IDC_VIDEO_FILE), audioFile = text(IDC_AUDIO_FILE);
     auto probeError = [this](int code, bool ds) {
         const char* message = MediaContainer::Message(static_cast<MediaContainer::Error>(code));
-        char line[512];
-        std::snprintf(line, sizeof line, "Error number %d (%s):\n%s", code, backendName(ds), message ? message : "");
-        MessageBoxA(hwnd, line, "Trelix library", MB_OK | MB_ICONEXCLAMATION);
+        MessageBoxA(hwnd, libraryErrorText(code, ds, message).c_str(), "Trelix library", MB_OK | MB_ICONEXCLAMATION);
     };
     int videoCount = 0, audioCount = 0;
     bool videoDS = videoSource && videoSource->usesDirectShow();
@@ -409,14 +392,13 @@ void TVandrelDlgClient::ClampRange(bool video)
 {
     SourceStream* source = video ? videoSource : audioSource;
     int firstId = video ? IDC_VIDEO_FIRST : IDC_AUDIO_FIRST, lastId = video ? IDC_VIDEO_LAST : IDC_AUDIO_LAST;
-    long d = source->duration();
     long first = number(firstId), last = number(lastId);
-    if (last >= d) {
-        last = d - 1;
-        setNumber(lastId, last);
-    }
-    if (last < first)
-        setNumber(firstId, last);
+    long newFirst = first, newLast = last;
+    clampRange(source->duration(), newFirst, newLast);
+    if (newLast != last)
+        setNumber(lastId, newLast);
+    if (newFirst != first)
+        setNumber(firstId, newFirst);
 }
 
 void TVandrelDlgClient::endOfStream(bool video)
@@ -566,12 +548,10 @@ void TVandrelDlgClient::onVideoBackend(bool directShow)
     std::string file = text(IDC_VIDEO_FILE);
     delete videoSource;
     if (directShow) {
-        int options = 4 | (checked(IDC_VIDEO_RAW) ? 2 : 0) | (checked(IDC_MINIMIZE) ? 32 : 0);
+        int options = sourceOpenOptions(true, checked(IDC_VIDEO_RAW), SourceBackend::DirectShow, checked(IDC_MINIMIZE));
         videoSource = reportSource(SourceStream::open(options, hwnd, &file[0], videoTrack, nullptr));
-    } else if (checked(IDC_VIDEO_RAW)) {
-        videoSource = reportSource(RawDataSourceStream::open(&file[0], true, false, videoTrack, nullptr));
     } else {
-        videoSource = reportSource(VideoSourceStream::open(&file[0], false, videoTrack, nullptr));
+        videoSource = reportSource(openSourceStream(&file[0], true, checked(IDC_VIDEO_RAW), SourceBackend::VfW, videoTrack));
     }
     if (videoSource)
         return;
@@ -592,12 +572,10 @@ void TVandrelDlgClient::onAudioBackend(bool directShow)
     destroyOutput();
     delete audioSource;
     if (directShow) {
-        int options = 1 | 4 | (checked(IDC_AUDIO_RAW) ? 2 : 0) | (checked(IDC_MINIMIZE) ? 32 : 0);
+        int options = sourceOpenOptions(false, checked(IDC_AUDIO_RAW), SourceBackend::DirectShow, checked(IDC_MINIMIZE));
         audioSource = reportSource(SourceStream::open(options, hwnd, &file[0], audioTrack, nullptr));
-    } else if (checked(IDC_AUDIO_RAW)) {
-        audioSource = reportSource(RawDataSourceStream::open(&file[0], false, false, audioTrack, nullptr));
     } else {
-        audioSource = reportSource(AudioSourceStream::open(&file[0], false, audioTrack, nullptr));
+        audioSource = reportSource(openSourceStream(&file[0], false, checked(IDC_AUDIO_RAW), SourceBackend::VfW, audioTrack));
     }
     if (audioSource)
         return showAudioInfo(nullptr);
@@ -666,15 +644,8 @@ void TVandrelDlgClient::createOutput(const std::string& name)
 {
     delete output;
     output = nullptr;
-    const VIDEOINFOHEADER* vih = videoSource ? videoSource->videoInfo(videoInfo) : nullptr;
-    bool compressVideo = videoSource && !videoSource->isRawData() && !checked(IDC_VIDEO_UNCOMPRESSED);
-    const WAVEFORMATEX* wfx = nullptr;
-    if (audioSource && audioSource->isRawData())
-        wfx = reinterpret_cast<const WAVEFORMATEX*>(dynamic_cast<RawDataSourceStream*>(audioSource)->format()->pbFormat);
-    else if (audioSource)
-        wfx = dynamic_cast<AudioSourceStream*>(audioSource)->format();
-    bool compressAudio = audioSource && !audioSource->isRawData() && !checked(IDC_AUDIO_UNCOMPRESSED);
-    output = OutputAVIFile::create(name.c_str(), vih, compressVideo, wfx, compressAudio, checked(IDC_OUT_DIRECTSHOW));
+    output = createOutputFor(name.c_str(), videoSource, audioSource, checked(IDC_VIDEO_UNCOMPRESSED),
+                             checked(IDC_AUDIO_UNCOMPRESSED), checked(IDC_OUT_DIRECTSHOW), videoInfo);
     if (!output)
         ReportStreamError(nullptr);
 }

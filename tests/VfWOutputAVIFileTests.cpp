@@ -200,6 +200,27 @@ TEST_F(VfWWriter, UncompressedFramesAreStoredAsWritten)
     }
 }
 
+// A top-down format (negative height) has as many rows: a frame of unknown
+// size is still the whole picture.
+TEST_F(VfWWriter, TopDownFramesAreStoredWhole)
+{
+    VIDEOINFOHEADER topDown = videoInfo(16, -8, 400000);
+    Writer writer = create(path, &topDown, false, nullptr, false);
+    ASSERT_EQ(writer->lastError, 0);
+    ASSERT_TRUE(writer->start());
+    std::vector<BYTE> frame = framePixels(16, 8, 1);
+    ASSERT_TRUE(writer->writeFrame(0, frame.data(), 1, -1, true)) << writer->lastError;
+    EXPECT_TRUE(writer->close());
+    std::unique_ptr<RawDataSourceStream> raw(RawDataSourceStream::open(const_cast<char*>(path.c_str()), true, false, 0, nullptr));
+    ASSERT_EQ(raw->lastError, 0);
+    long sample = 0, samples = 0, bytes = 0;
+    bool key = false;
+    unsigned char* data = raw->getData(sample, samples, bytes, key);
+    ASSERT_NE(data, nullptr);
+    ASSERT_EQ(bytes, 16 * 3 * 8);
+    EXPECT_EQ(std::memcmp(data, frame.data(), bytes), 0);
+}
+
 TEST_F(VfWWriter, BufferedPcmAudioReadsBackWithItsLength)
 {
     Writer writer = create(path, &video, false, &pcm, false);

@@ -1,6 +1,7 @@
 #include "VfWOutputAVIFile.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <new>
@@ -546,7 +547,8 @@ bool VfWOutputAVIFile::writeFrame(long first, unsigned char* data, long count, l
     if (bytes == -1) {
         const BITMAPINFOHEADER& h = video->bmiHeader;
         long row = ((h.biBitCount * h.biWidth * h.biPlanes / 8) + 3) & ~3;
-        bytes = h.biCompression == BI_RGB ? count * h.biHeight * row : count * static_cast<long>(h.biSizeImage);
+        // Top-down frames (negative height, as ffmpeg stores raw video) have as many rows.
+        bytes = h.biCompression == BI_RGB ? count * std::abs(h.biHeight) * row : count * static_cast<long>(h.biSizeImage);
     }
     IAVIStream* target = compressedVideoStream ? compressedVideoStream : videoStream;
     return write(target, first, data, count, bytes, key, nextFrameNumber);

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "../core/ErrorCodes.h"
+#include "../core/RunsUnderWine.h"
 #include "VfWFrameLimits.h"
 
 VfWVideoSourceStream::VfWVideoSourceStream()
@@ -100,6 +101,14 @@ unsigned char* VfWVideoSourceStream::getFrameBits(long& frame)
     frame = findFrame(frame);
     if (frame == -1)
         return nullptr;
+    // Wine's frame extraction, when it passes uncompressed frames through,
+    // answers a frame after a key frame with the key frame's pixels unless the
+    // frame before was the last one asked for. ffmpeg's OpenDML files lose
+    // their key flags in Wine's index, which makes every frame such a frame.
+    // Asking for the frame before first costs nothing in a sequential read
+    // (Wine returns its current frame) and no extra decoding otherwise.
+    if (runsUnderWine() && frame > 0 && findSample(frame, FIND_PREV | FIND_KEY) != frame)
+        AVIStreamGetFrame(getFrame, platformPosition(frame - 1));
     auto* bitmap = static_cast<BYTE*>(AVIStreamGetFrame(getFrame, platformPosition(frame)));
     if (!bitmap || !deliveredAsRequested(*reinterpret_cast<BITMAPINFOHEADER*>(bitmap))) {
         lastError = VfWError::CannotDecompress;
