@@ -10,6 +10,7 @@
 
 #include "DialogWatcher.h"
 #include "MediaWriter.h"
+#include "MessagePump.h"
 #include "TVandrelApp.h"
 #include "Trelix.h"
 #include "VandrelIds.h"
@@ -17,23 +18,6 @@
 using namespace MediaWriter;
 
 namespace {
-
-// Serves the window's messages until `done` holds (or ten seconds pass).
-bool pumpUntil(const std::function<bool()>& done)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (GetTickCount() - start > 10000)
-            return false;
-        Sleep(1);
-    }
-    return true;
-}
 
 // Leaves a copy of a written file in the media folder, where the
 // ffprobe check that runs after this program finds it.

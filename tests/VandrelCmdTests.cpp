@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "MediaWriter.h"
+#include "MessagePump.h"
 #include "TConsoleConversion.h"
 #include "TVandrelApp.h"
 #include "Trelix.h"
@@ -22,22 +23,6 @@ std::string fileBytes(const std::string& name)
 {
     std::ifstream file(name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-bool pumpUntil(const std::function<bool()>& done)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (GetTickCount() - start > 20000)
-            return false;
-        Sleep(1);
-    }
-    return true;
 }
 
 // One set of choices, made in the dialog and given to the console program.

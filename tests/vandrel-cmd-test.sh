@@ -122,5 +122,26 @@ tr -d '\r' <progress.txt >progress-lines.txt
 grep -qE '^100%  frame 50/50  audio sample 44100/44100  [0-9.]+ fps  [0-9.]+x real time  elapsed [0-9:]+$' progress-lines.txt &&
     pass "progress line: $(tail -1 progress-lines.txt)" || fail "progress output: $(cat progress-lines.txt)"
 
+# Ctrl+C (Wine turns SIGINT into the console's CTRL_C_EVENT) stops the run:
+# a closed, readable file with the frames written so far, exit code 3.
+ff -f lavfi -i testsrc2=size=320x240:rate=25:duration=60 -c:v libvpx -b:v 300k -deadline realtime -cpu-used 8 long.mkv
+(
+    # shellcheck disable=SC1091
+    . "${TRELIX_WINE_STATE:-$VANDREL_BUILD/wine-env}/env" || exit 1
+    /usr/lib/wine/wine64 "$VANDREL_BUILD/bin/VandrelCmd.exe" --output-backend vfw --no-audio long.mkv stopped.avi \
+        >stopped.txt 2>&1 &
+    program=$!
+    for _ in $(seq 200); do [ -s stopped.avi ] && break; sleep 0.05; done
+    sleep 0.3
+    kill -INT "$program"
+    wait "$program"
+)
+rc=$?
+frames=$(probe stopped.avi v:0 nb_read_frames)
+errors=$(ffmpeg -nostdin -v error -i stopped.avi -f null - 2>&1)
+[ "$rc" = 3 ] && [ "${frames:-0}" -gt 0 ] && [ "$frames" -lt 1500 ] && [ -z "$errors" ] &&
+    grep -q "stopped: the output is closed" stopped.txt &&
+    pass "Ctrl+C: exit code 3, closed file of $frames frames" || fail "Ctrl+C: exit $rc, $frames frames, '$errors'"
+
 echo "$failures failure(s)"
 [ "$failures" = 0 ]
