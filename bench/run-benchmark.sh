@@ -1,8 +1,10 @@
 #!/bin/bash
 # Conversion throughput, in one run on this machine: makes a 640x480 24-bit
 # 25 fps AVI with 44.1 kHz stereo PCM (SECONDS long, 60 by default), converts
-# it decoded and by direct stream copy, and compares with copying the file
-# with cp and with "ffmpeg -i in.avi -c copy".
+# it decoded and by direct stream copy, through the library alone and through
+# the console converter (VandrelCmd.exe, timed from outside like its library
+# counterpart), and compares with copying the file with cp and with
+# "ffmpeg -i in.avi -c copy".
 #
 #   bench/run-benchmark.sh [BUILD_DIR] [SECONDS]
 set -euo pipefail
@@ -27,9 +29,19 @@ run make "$(win "$DATA/source.avi")" "$LENGTH" 640 480
 size=$(stat -c %s "$DATA/source.avi")
 sync
 
-decoded=$(run decoded "$(win "$DATA/source.avi")" "$(win "$DATA/decoded.avi")")
+# Each written file goes before the next run: a few GB of disk are enough.
+console() { "$ROOT/tools/wine-run.sh" "$BUILD/bin/VandrelCmd.exe" --output-backend vfw --quiet "$@" >/dev/null; }
+since() { echo "$(now) - $1" | bc -l; }
 sync
-copy=$(run copy "$(win "$DATA/source.avi")" "$(win "$DATA/copy.avi")")
+start=$(now); decoded=$(run decoded "$(win "$DATA/source.avi")" "$(win "$DATA/decoded.avi")"); library_decoded=$(since "$start")
+rm -f "$DATA/decoded.avi"; sync
+start=$(now); console "$(win "$DATA/source.avi")" "$(win "$DATA/decoded.avi")"; console_decoded=$(since "$start")
+rm -f "$DATA/decoded.avi"; sync
+start=$(now); copy=$(run copy "$(win "$DATA/source.avi")" "$(win "$DATA/copy.avi")"); library_copy=$(since "$start")
+rm -f "$DATA/copy.avi"; sync
+start=$(now); console --copy-video --copy-audio "$(win "$DATA/source.avi")" "$(win "$DATA/copy.avi")"
+console_copy=$(since "$start")
+rm -f "$DATA/copy.avi"
 
 # Like the conversions, timed without waiting for the data to reach the disk.
 sync
@@ -47,5 +59,10 @@ for name in decoded copy; do
     seconds=$(field seconds "$line")
     printf '%s: %.2f x the time of cp, %.2f x the time of ffmpeg -c copy\n' "$name" \
         "$(echo "$seconds / $cp_seconds" | bc -l)" "$(echo "$seconds / $ffmpeg_seconds" | bc -l)"
+done
+for name in decoded copy; do
+    library=library_$name console=console_$name
+    printf 'VandrelCmd %s: seconds=%.3f, library alone %.3f (whole processes): %+.1f %%\n' "$name" "${!console}" \
+        "${!library}" "$(echo "(${!console} - ${!library}) * 100 / ${!library}" | bc -l)"
 done
 rm -rf "$DATA"

@@ -42,9 +42,15 @@ void defaultOptions(HIC codec, DWORD handler, AVICOMPRESSOPTIONS& options)
     options.dwFlags = AVICOMPRESSF_VALID | (options.dwKeyFrameEvery ? AVICOMPRESSF_KEYFRAMES : 0);
 }
 
+// One format ACM offers for the input: its name and format tag.
+struct AcmFormat {
+    std::string name;
+    DWORD tag;
+};
+
 struct AcmSearch {
     const std::string* wanted;
-    std::vector<std::string>* available;
+    std::vector<AcmFormat> listed;
     std::vector<BYTE>* format;
     bool found;
 };
@@ -59,17 +65,22 @@ std::string tagName(DWORD tag)
     return details.szFormatTag;
 }
 
+DWORD formatLength(const WAVEFORMATEX& format)
+{
+    return sizeof(WAVEFORMATEX) + (format.wFormatTag == WAVE_FORMAT_PCM ? 0 : format.cbSize);
+}
+
 BOOL CALLBACK acmFormatFound(HACMDRIVERID, LPACMFORMATDETAILSA details, DWORD_PTR instance, DWORD)
 {
     auto* search = reinterpret_cast<AcmSearch*>(instance);
     std::string name = tagName(details->dwFormatTag) + ", " + details->szFormat;
     if (sameName(name, *search->wanted)) {
         const BYTE* block = reinterpret_cast<const BYTE*>(details->pwfx);
-        search->format->assign(block, block + details->cbwfx);
+        search->format->assign(block, block + std::min(details->cbwfx, formatLength(*details->pwfx)));
         search->found = true;
         return FALSE;
     }
-    search->available->push_back(name);
+    search->listed.push_back({name, details->dwFormatTag});
     return TRUE;
 }
 
@@ -78,36 +89,24 @@ DWORD largestFormat(const WAVEFORMATEX& input)
     DWORD size = 0;
     if (acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &size) != MMSYSERR_NOERROR)
         size = 0;
-    DWORD inputSize = sizeof(WAVEFORMATEX) + (input.wFormatTag == WAVE_FORMAT_PCM ? 0 : input.cbSize);
-    return std::max<DWORD>(std::max<DWORD>(size, inputSize), sizeof(WAVEFORMATEX));
+    return std::max<DWORD>(std::max<DWORD>(size, formatLength(input)), sizeof(WAVEFORMATEX));
 }
 
-// The format ACM suggests for a tag named `name`, when `name` is a tag name.
-bool suggestedFormat(const std::string& name, const WAVEFORMATEX& input, const std::vector<std::string>& names,
+// The format ACM suggests for the input in the format tag named `name`.
+bool suggestedFormat(const std::string& name, const WAVEFORMATEX& input, const std::vector<AcmFormat>& listed,
                      std::vector<BYTE>& format)
 {
-    for (const std::string& listed : names) {
-        size_t comma = listed.find(", ");
-        if (comma == std::string::npos || !sameName(listed.substr(0, comma), name))
+    for (const AcmFormat& candidate : listed) {
+        size_t comma = candidate.name.find(", ");
+        if (!sameName(candidate.name.substr(0, comma), name))
             continue;
         std::vector<BYTE> wanted(largestFormat(input));
         auto* target = reinterpret_cast<WAVEFORMATEX*>(wanted.data());
-        ACMFORMATTAGDETAILSA details{};
-        details.cbStruct = sizeof details;
-        std::string tag = listed.substr(0, comma);
-        for (DWORD index = 0;; ++index) {
-            details.dwFormatTagIndex = index;
-            if (acmFormatTagDetailsA(nullptr, &details, ACM_FORMATTAGDETAILSF_INDEX) != MMSYSERR_NOERROR)
-                return false;
-            if (sameName(details.szFormatTag, tag))
-                break;
-        }
-        target->wFormatTag = static_cast<WORD>(details.dwFormatTag);
+        target->wFormatTag = static_cast<WORD>(candidate.tag);
         if (acmFormatSuggest(nullptr, const_cast<WAVEFORMATEX*>(&input), target, static_cast<DWORD>(wanted.size()),
                              ACM_FORMATSUGGESTF_WFORMATTAG) != MMSYSERR_NOERROR)
             return false;
-        DWORD used = sizeof(WAVEFORMATEX) + (target->wFormatTag == WAVE_FORMAT_PCM ? 0 : target->cbSize);
-        format.assign(wanted.begin(), wanted.begin() + std::min<size_t>(used, wanted.size()));
+        format.assign(wanted.begin(), wanted.begin() + std::min<size_t>(formatLength(*target), wanted.size()));
         return true;
     }
     return false;
@@ -146,19 +145,20 @@ bool findAudioFormat(const std::string& name, const WAVEFORMATEX& input, std::ve
                      std::vector<std::string>& available)
 {
     std::vector<BYTE> buffer(largestFormat(input));
-    DWORD inputSize = sizeof(WAVEFORMATEX) + (input.wFormatTag == WAVE_FORMAT_PCM ? 0 : input.cbSize);
-    std::memcpy(buffer.data(), &input, std::min<size_t>(inputSize, buffer.size()));
+    std::memcpy(buffer.data(), &input, std::min<size_t>(formatLength(input), buffer.size()));
     ACMFORMATDETAILSA details{};
     details.cbStruct = sizeof details;
     details.pwfx = reinterpret_cast<WAVEFORMATEX*>(buffer.data());
     details.cbwfx = static_cast<DWORD>(buffer.size());
     details.dwFormatTag = WAVE_FORMAT_UNKNOWN;
-    std::vector<std::string> names;
-    AcmSearch search{&name, &names, &format, false};
+    AcmSearch search{&name, {}, &format, false};
     acmFormatEnumA(nullptr, &details, acmFormatFound, reinterpret_cast<DWORD_PTR>(&search), ACM_FORMATENUMF_CONVERT);
-    if (search.found || suggestedFormat(name, input, names, format))
+    if (search.found || suggestedFormat(name, input, search.listed, format))
         return true;
-    available = names;
+    // Each driver lists the formats it takes part in: the same name comes more than once.
+    for (const AcmFormat& listed : search.listed)
+        if (std::find(available.begin(), available.end(), listed.name) == available.end())
+            available.push_back(listed.name);
     return false;
 }
 

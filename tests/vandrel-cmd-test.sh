@@ -112,6 +112,13 @@ cmd "${VFW[@]}" --audio-compressor "no such format" rgb.avi noformat.avi 2>err.t
 [ "$rc" = 2 ] && [ ! -e noformat.avi ] && grep -q 'unknown audio compressor' err.txt &&
     pass "unknown audio compressor ($(($(wc -l <err.txt) - 1)) formats listed)" || fail "unknown audio compressor: exit $rc"
 
+# An ACM format named by its tag alone: the format ACM suggests for the input.
+cmd "${VFW[@]}" --audio-compressor "IMA ADPCM" rgb.avi adpcm.avi; expect "--audio-compressor exit code" "$?" 0
+expect "IMA ADPCM audio" "$(probe adpcm.avi a:0 codec_name,sample_rate,channels)" "adpcm_ima_wav,22050,1"
+samples=$(audio_samples adpcm.avi)
+awk -v n="$samples" 'BEGIN {exit !(n >= 44100 && n < 44100 + 1017)}' && pass "IMA ADPCM samples ($samples)" ||
+    fail "IMA ADPCM samples: $samples, expected 44100 and at most one block more"
+
 # The interleaving period through the writer's own dialog, answered by the program.
 cmd "${VFW[@]}" --interleave 0.2 rgb.avi period.avi; expect "--interleave exit code" "$?" 0
 expect "--interleave samples" "$(audio_hash period.avi)" "$(audio_hash rgb.avi)"
