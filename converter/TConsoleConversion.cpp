@@ -186,33 +186,50 @@ bool TConsoleConversion::setRanges()
 
 bool TConsoleConversion::findCompressors()
 {
+    return (!video || settings.videoCompressor.empty() || findVideoCompressor()) &&
+           (!audio || settings.audioCompressor.empty() || findAudioCompressor());
+}
+
+bool TConsoleConversion::unknownName(const char* kind, const std::string& name, const std::vector<std::string>& names)
+{
+    listNames(kind, name, names);
+    unknownCompressor = true;
+    return false;
+}
+
+bool TConsoleConversion::findVideoCompressor()
+{
+    const std::string& name = settings.videoCompressor;
     std::vector<std::string> names;
-    const std::string& videoName = settings.videoCompressor;
-    if (video && !videoName.empty()) {
-        bool found = settings.outputDirectShow
-            ? TCompressorNames::findDirectShowCompressor(videoName, true, videoMoniker, names)
-            : TCompressorNames::findVideoCompressor(videoName, video->videoInfo(videoInfo)->bmiHeader, videoOptions,
-                                                    names);
-        if (!found) {
-            listNames("video", videoName, names);
-            return !(unknownCompressor = true);
-        }
+    if (settings.outputDirectShow)
+        return TCompressorNames::findDirectShowCompressor(name, true, videoMoniker, names) ||
+               unknownName("video", name, names);
+    const VIDEOINFOHEADER* input = video->videoInfo(videoInfo);
+    if (!input) {
+        reportToConsole(video.get());
+        return false;
     }
-    const std::string& audioName = settings.audioCompressor;
-    if (audio && !audioName.empty()) {
-        names.clear();
-        bool found = settings.outputDirectShow
-            ? TCompressorNames::findDirectShowCompressor(audioName, false, audioMoniker, names)
-            : TCompressorNames::findAudioFormat(audioName, *dynamic_cast<AudioSourceStream*>(audio.get())->format(),
-                                                audioFormat, names);
-        if (!found) {
-            listNames("audio", audioName, names);
-            return !(unknownCompressor = true);
-        }
-        audioOptions.fccType = streamtypeAUDIO;
-        audioOptions.lpFormat = audioFormat.data();
-        audioOptions.cbFormat = static_cast<DWORD>(audioFormat.size());
+    return TCompressorNames::findVideoCompressor(name, input->bmiHeader, videoOptions, names) ||
+           unknownName("video", name, names);
+}
+
+bool TConsoleConversion::findAudioCompressor()
+{
+    const std::string& name = settings.audioCompressor;
+    std::vector<std::string> names;
+    if (settings.outputDirectShow)
+        return TCompressorNames::findDirectShowCompressor(name, false, audioMoniker, names) ||
+               unknownName("audio", name, names);
+    const WAVEFORMATEX* input = dynamic_cast<AudioSourceStream*>(audio.get())->format();
+    if (!input) {
+        reportToConsole(audio.get());
+        return false;
     }
+    if (!TCompressorNames::findAudioFormat(name, *input, audioFormat, names))
+        return unknownName("audio", name, names);
+    audioOptions.fccType = streamtypeAUDIO;
+    audioOptions.lpFormat = audioFormat.data();
+    audioOptions.cbFormat = static_cast<DWORD>(audioFormat.size());
     return true;
 }
 

@@ -27,6 +27,9 @@ private:
     bool openSource(bool video, std::string file);
     bool setRanges();
     bool findCompressors();
+    bool findVideoCompressor();
+    bool findAudioCompressor();
+    bool unknownName(const char* kind, const std::string& name, const std::vector<std::string>& names);
     bool createOutput(const std::string& outputName);
     bool setInterleaving();
     bool run();
