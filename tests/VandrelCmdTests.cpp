@@ -137,3 +137,92 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Choices>& info) { return std::string(info.param.name); });
 
 } // namespace
+
+namespace {
+
+TCommandSettings parsed(const std::vector<std::string>& arguments)
+{
+    TCommandSettings settings;
+    std::string error;
+    EXPECT_TRUE(parseCommandLine(arguments, settings, error)) << error;
+    return settings;
+}
+
+std::string refusal(const std::vector<std::string>& arguments)
+{
+    TCommandSettings settings;
+    std::string error;
+    EXPECT_FALSE(parseCommandLine(arguments, settings, error));
+    return error;
+}
+
+TEST(CommandLine, EveryOptionReachesItsChoice)
+{
+    TCommandSettings s = parsed({"--audio", "a.wav", "--video-track", "2", "--audio-track=3", "--video-backend",
+                                 "vfw", "--audio-backend=directshow", "--output-backend", "vfw", "--frames", "5:9",
+                                 "--samples", ":800", "--fill-hollow", "--truncate", "--interleave", "0.5",
+                                 "--video-compressor", "Cinepak Video codec", "--audio-compressor", "IMA ADPCM",
+                                 "--overwrite", "--quiet", "in.mkv", "out.avi", "b.avi", "c.avi"});
+    EXPECT_EQ("a.wav", s.audioFile);
+    EXPECT_EQ(2, s.videoTrack);
+    EXPECT_EQ(3, s.audioTrack);
+    EXPECT_TRUE(s.videoTrackGiven && s.audioTrackGiven);
+    EXPECT_EQ(SourceBackend::VfW, s.videoBackend);
+    EXPECT_EQ(SourceBackend::DirectShow, s.audioBackend);
+    EXPECT_FALSE(s.outputDirectShow);
+    EXPECT_EQ(5, s.videoFirst);
+    EXPECT_EQ(9, s.videoLast);
+    EXPECT_EQ(-1, s.audioFirst);
+    EXPECT_EQ(800, s.audioLast);
+    EXPECT_TRUE(s.fillHollow && s.truncate && s.overwrite && s.quiet);
+    EXPECT_DOUBLE_EQ(0.5, s.interleaveSeconds);
+    EXPECT_EQ("Cinepak Video codec", s.videoCompressor);
+    EXPECT_EQ("IMA ADPCM", s.audioCompressor);
+    ASSERT_EQ(2u, s.jobs.size());
+    EXPECT_EQ("in.mkv", s.jobs[0].first);
+    EXPECT_EQ("c.avi", s.jobs[1].second);
+
+    TCommandSettings defaults = parsed({"--copy-video", "--copy-audio", "in.avi", "out.avi"});
+    EXPECT_TRUE(defaults.copyVideo && defaults.copyAudio);
+    EXPECT_EQ(SourceBackend::Automatic, defaults.videoBackend);
+    EXPECT_TRUE(defaults.outputDirectShow);
+    EXPECT_FALSE(defaults.fillHollow || defaults.truncate || defaults.overwrite || defaults.noVideo);
+    EXPECT_TRUE(parsed({"--no-video", "in.wav", "out.avi"}).noVideo);
+    EXPECT_TRUE(parsed({"--no-audio", "in.avi", "out.avi"}).noAudio);
+    EXPECT_TRUE(parsed({"--help"}).help);
+}
+
+TEST(CommandLine, BadValuesAreNamed)
+{
+    EXPECT_EQ("bad value for --frames: \"9:5\"", refusal({"--frames", "9:5", "in.avi", "out.avi"}));
+    EXPECT_EQ("bad value for --samples: \"1:2:3\"", refusal({"--samples=1:2:3", "in.avi", "out.avi"}));
+    EXPECT_EQ("bad value for --video-track: \"-1\"", refusal({"--video-track", "-1", "in.avi", "out.avi"}));
+    EXPECT_EQ("bad value for --audio-track: \"99999999999\"", refusal({"--audio-track", "99999999999", "i", "o"}));
+    EXPECT_EQ("bad value for --audio-backend: \"vfw\"", refusal({"--audio-backend", "vfw", "in.avi", "out.avi"}));
+    EXPECT_EQ("bad value for --interleave: \"0\"", refusal({"--interleave", "0", "in.avi", "out.avi"}));
+    EXPECT_EQ("--interleave needs a value", refusal({"in.avi", "out.avi", "--interleave"}));
+    EXPECT_EQ("unknown option --fast (see --help)", refusal({"--fast", "in.avi", "out.avi"}));
+    EXPECT_EQ("unknown option --quiet=1 (see --help)", refusal({"--quiet=1", "in.avi", "out.avi"}));
+    EXPECT_EQ("no OUTPUT for \"b.avi\"", refusal({"a.avi", "a-out.avi", "b.avi"}));
+    EXPECT_EQ("no INPUT OUTPUT pair given (see --help)", refusal({"--quiet"}));
+    EXPECT_FALSE(refusal({"--no-audio", "--samples", "1:2", "in.avi", "out.avi"}).empty());
+    EXPECT_FALSE(refusal({"--copy-audio", "--audio-compressor", "IMA ADPCM", "in.avi", "out.avi"}).empty());
+    EXPECT_FALSE(refusal({"--batch", "no-such-list.txt"}).empty());
+}
+
+TEST(CommandLine, ListFilePairsWithQuotesAndComments)
+{
+    TempFolder folder;
+    std::string list = folder.path("list.txt");
+    std::ofstream(list) << "# two pairs\r\n\"a b.avi\" out1.avi\r\n\r\n  c.mkv\t\"out 2.avi\"\n";
+    TCommandSettings s = parsed({"--batch", list});
+    ASSERT_EQ(2u, s.jobs.size());
+    EXPECT_EQ("a b.avi", s.jobs[0].first);
+    EXPECT_EQ("out1.avi", s.jobs[0].second);
+    EXPECT_EQ("c.mkv", s.jobs[1].first);
+    EXPECT_EQ("out 2.avi", s.jobs[1].second);
+    std::ofstream(list) << "a.avi b.avi\n\"unclosed c.avi d.avi\n";
+    EXPECT_EQ(list + ", line 2: expected INPUT OUTPUT", refusal({"--batch", list}));
+}
+
+} // namespace

@@ -112,6 +112,11 @@ cmd "${VFW[@]}" --audio-compressor "no such format" rgb.avi noformat.avi 2>err.t
 [ "$rc" = 2 ] && [ ! -e noformat.avi ] && grep -q 'unknown audio compressor' err.txt &&
     pass "unknown audio compressor ($(($(wc -l <err.txt) - 1)) formats listed)" || fail "unknown audio compressor: exit $rc"
 
+# With the DirectShow output the names are the compressor categories' friendly names.
+cmd --quiet --video-compressor "no such filter" rgb.avi nofilter.avi 2>err.txt; rc=$?
+[ "$rc" = 2 ] && [ ! -e nofilter.avi ] && grep -q 'unknown video compressor "no such filter"; available' err.txt &&
+    pass "unknown DirectShow compressor ($(($(wc -l <err.txt) - 1)) listed)" || fail "unknown DirectShow compressor: exit $rc"
+
 # An ACM format named by its tag alone: the format ACM suggests for the input.
 cmd "${VFW[@]}" --audio-compressor "IMA ADPCM" rgb.avi adpcm.avi; expect "--audio-compressor exit code" "$?" 0
 expect "IMA ADPCM audio" "$(probe adpcm.avi a:0 codec_name,sample_rate,channels)" "adpcm_ima_wav,22050,1"
