@@ -48,6 +48,11 @@ for word in "$@"; do
         case "$word" in
         --audio|--batch) value_of=$word ;;
         --audio=*) word="--audio=$(windows_path "${word#--audio=}")" ;;
+        --batch=*)
+            list=$(mktemp)
+            lists+=("$list")
+            convert_list "$list" "${word#--batch=}"
+            word="--batch=$(windows_path "$list")" ;;
         --video-track|--audio-track|--video-backend|--audio-backend|--output-backend|--frames|--samples|\
         --interleave|--video-compressor|--audio-compressor) value_of=$word ;;
         --*) ;;
