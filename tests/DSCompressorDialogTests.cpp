@@ -458,9 +458,11 @@ TEST_F(CompressorTest, AudioSettingsSetThroughRangesAndCancelRestores)
 {
     Writer writer = audioWriter();
     ASSERT_EQ(writer->lastError, 0);
-    // Wine's mux takes no audio stream: the compressor stays bound with 31.
+    // A mux that takes no audio stream (Wine's) leaves the compressor bound
+    // with 31.
     if (!install(*writer, Kind::Audio))
         FAIL() << writer->lastError;
+    EXPECT_TRUE(writer->lastError == 0 || writer->lastError == DSError::CannotConnect) << writer->lastError;
     TestCompressor::State& filter = TestCompressor::state(Kind::Audio);
     std::vector<std::string> boxes, lines, channels, bits, rates, fixedChannels, fixedRates;
     std::string present, afterRanges, afterFixed;

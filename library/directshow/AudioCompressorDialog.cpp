@@ -220,10 +220,43 @@ AM_MEDIA_TYPE* presentFormat(HWND dialog)
     return static_cast<AM_MEDIA_TYPE*>(GetPropA(dialog, kPresentProperty));
 }
 
+// Lets the list scroll sideways to the end of its longest line.
+class LineWidths {
+public:
+    LineWidths(HWND dialog, int tabStop) : list(GetDlgItem(dialog, kFormatList)), context(GetDC(list))
+    {
+        RECT tab = {0, 0, tabStop, 0};
+        MapDialogRect(dialog, &tab);
+        tabPixels = tab.right;
+        font = SelectObject(context, reinterpret_cast<HFONT>(SendMessageA(list, WM_GETFONT, 0, 0)));
+    }
+    ~LineWidths()
+    {
+        SelectObject(context, font);
+        ReleaseDC(list, context);
+        SendMessageA(list, LB_SETHORIZONTALEXTENT, widest + 8, 0);
+    }
+    LineWidths(const LineWidths&) = delete;
+    LineWidths& operator=(const LineWidths&) = delete;
+    void measure(const char* line)
+    {
+        DWORD extent = GetTabbedTextExtentA(context, line, lstrlenA(line), 1, &tabPixels);
+        widest = LOWORD(extent) > widest ? LOWORD(extent) : widest;
+    }
+
+private:
+    HWND list;
+    HDC context;
+    HGDIOBJ font;
+    int tabPixels;
+    int widest = 0;
+};
+
 void listCapabilities(HWND dialog, IAMStreamConfig* config, int count)
 {
     int tabStop = 16;
     SendDlgItemMessageA(dialog, kFormatList, LB_SETTABSTOPS, 1, reinterpret_cast<LPARAM>(&tabStop));
+    LineWidths widths(dialog, tabStop);
     char text[256];
     for (int index = 0; index < count; ++index) {
         AUDIO_STREAM_CONFIG_CAPS caps;
@@ -232,6 +265,7 @@ void listCapabilities(HWND dialog, IAMStreamConfig* config, int count)
             continue;
         describe(*type, index, text, sizeof(text));
         SendDlgItemMessageA(dialog, kFormatList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+        widths.measure(text);
     }
 }
 
