@@ -41,30 +41,29 @@ std::string narrow(const std::wstring& text)
     return std::string(text.begin(), text.end());
 }
 
+// The entries of a list box or combo box, through its count, length and text
+// messages.
+std::vector<std::string> entries(HWND dialog, int id, UINT count, UINT length, UINT get)
+{
+    std::vector<std::string> found;
+    LRESULT n = SendDlgItemMessageA(dialog, id, count, 0, 0);
+    for (LRESULT i = 0; i < n; ++i) {
+        char text[512] = {};
+        if (SendDlgItemMessageA(dialog, id, length, i, 0) < static_cast<LRESULT>(sizeof(text)))
+            SendDlgItemMessageA(dialog, id, get, i, reinterpret_cast<LPARAM>(text));
+        found.push_back(text);
+    }
+    return found;
+}
+
 std::vector<std::string> listEntries(HWND dialog, int id)
 {
-    std::vector<std::string> entries;
-    LRESULT count = SendDlgItemMessageA(dialog, id, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        char text[512] = {};
-        if (SendDlgItemMessageA(dialog, id, LB_GETTEXTLEN, i, 0) < static_cast<LRESULT>(sizeof(text)))
-            SendDlgItemMessageA(dialog, id, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-        entries.push_back(text);
-    }
-    return entries;
+    return entries(dialog, id, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT);
 }
 
 std::vector<std::string> comboEntries(HWND dialog, int id)
 {
-    std::vector<std::string> entries;
-    LRESULT count = SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        char text[64] = {};
-        if (SendDlgItemMessageA(dialog, id, CB_GETLBTEXTLEN, i, 0) < static_cast<LRESULT>(sizeof(text)))
-            SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-        entries.push_back(text);
-    }
-    return entries;
+    return entries(dialog, id, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT);
 }
 
 std::string comboSelection(HWND dialog, int id)
@@ -109,19 +108,27 @@ void press(HWND dialog, int id)
     waitFor([&] { return !IsWindow(dialog); });
 }
 
+// A new enumerator of the category, or null when it is empty or missing.
+IEnumMoniker* openCategory(const CLSID& category)
+{
+    ICreateDevEnum* devices = nullptr;
+    IEnumMoniker* monikers = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                   reinterpret_cast<void**>(&devices)))) {
+        if (devices->CreateClassEnumerator(category, &monikers, 0) != S_OK)
+            monikers = nullptr;
+        devices->Release();
+    }
+    return monikers;
+}
+
 // The category's monikers in enumeration order, as the class ids they name.
 std::vector<CLSID> enumerationOrder(const CLSID& category)
 {
     std::vector<CLSID> order;
-    ICreateDevEnum* devices = nullptr;
-    IEnumMoniker* monikers = nullptr;
-    CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                     reinterpret_cast<void**>(&devices));
-    if (!devices || devices->CreateClassEnumerator(category, &monikers, 0) != S_OK) {
-        if (devices)
-            devices->Release();
+    IEnumMoniker* monikers = openCategory(category);
+    if (!monikers)
         return order;
-    }
     IMoniker* moniker;
     while (monikers->Next(1, &moniker, nullptr) == S_OK) {
         IPropertyBag* bag = nullptr;
@@ -138,22 +145,16 @@ std::vector<CLSID> enumerationOrder(const CLSID& category)
         moniker->Release();
     }
     monikers->Release();
-    devices->Release();
     return order;
 }
 
 // The moniker at `index` in the category's enumeration order, or null.
 IMoniker* monikerAt(const CLSID& category, int index)
 {
-    ICreateDevEnum* devices = nullptr;
-    IEnumMoniker* monikers = nullptr;
-    CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                     reinterpret_cast<void**>(&devices));
-    if (!devices || devices->CreateClassEnumerator(category, &monikers, 0) != S_OK) {
-        if (devices)
-            devices->Release();
+    IEnumMoniker* monikers = openCategory(category);
+    if (!monikers)
         return nullptr;
-    }
+    // Wine's category enumerators do not move on Skip: step with Next.
     IMoniker* moniker = nullptr;
     for (int i = 0; i <= index && monikers->Next(1, &moniker, nullptr) == S_OK; ++i)
         if (i < index) {
@@ -161,7 +162,6 @@ IMoniker* monikerAt(const CLSID& category, int index)
             moniker = nullptr;
         }
     monikers->Release();
-    devices->Release();
     return moniker;
 }
 
