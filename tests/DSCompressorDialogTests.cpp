@@ -400,6 +400,35 @@ TEST_F(CompressorTest, VideoSettingsFurtherConfigurationAndCancel)
     EXPECT_EQ(filter.setFormatCalls, 0);
 }
 
+// A refused setting makes the result 62 while the others, and the data rate,
+// still reach the filter; a refused data rate gives 61.
+TEST_F(CompressorTest, VideoSettingsPartlyRefused)
+{
+    Writer writer = videoWriter();
+    ASSERT_TRUE(install(*writer, Kind::Full));
+    TestCompressor::State& filter = TestCompressor::state(Kind::Full);
+    filter.refuseQuality = true;
+    Driver driver(self, {{"Video compressor settings", [](HWND d) {
+                              setText(d, 101, "30");
+                              setText(d, 110, "500000");
+                              press(d, IDOK);
+                          }}});
+    writer->configureCompressor(nullptr, true);
+    EXPECT_EQ(writer->lastError, DSError::PartialConfiguration);
+    EXPECT_FALSE(writer->lastError_isFatal());
+    ASSERT_TRUE(driver.completed());
+    EXPECT_EQ(filter.keyFrameRate, 30);
+    EXPECT_EQ(filter.windowSize, 4u);
+    EXPECT_EQ(filter.video.dwBitRate, 500000u);
+
+    filter.refuseQuality = false;
+    filter.refuseFormats = true;
+    Driver refused(self, {{"Video compressor settings", [](HWND d) { press(d, IDOK); }}});
+    writer->configureCompressor(nullptr, true);
+    EXPECT_EQ(writer->lastError, DSError::CannotSetDataRate);
+    EXPECT_TRUE(refused.completed());
+}
+
 // Without the video-compression interface: the property frame opens directly
 // on the filter; with no pages and no VfW dialog either the filter is not
 // configurable (59, as Wine's wrapped VfW codecs are).
@@ -557,6 +586,32 @@ TEST_F(CompressorTest, AudioSettingsOkKeepsTheFormatSetLast)
     Writer none = audioWriter();
     none->configureCompressor(nullptr, false);
     EXPECT_EQ(none->lastError, OutputError::NoCompressorSelected);
+}
+
+// A pin that refuses a format: Set reports it and stays; Cancel after a
+// successful Set that cannot be undone gives 56.
+TEST_F(CompressorTest, AudioSettingsRefusedFormats)
+{
+    Writer writer = audioWriter();
+    if (!install(*writer, Kind::Audio))
+        FAIL() << writer->lastError;
+    TestCompressor::State& filter = TestCompressor::state(Kind::Audio);
+    std::vector<std::string> boxes;
+    Driver driver(self, {{"Audio compressor settings", [&](HWND d) {
+                              SendDlgItemMessageA(d, 101, LB_SETCURSEL, 2, 0);
+                              click(d, 103);
+                              waitFor([&] { return !itemText(d, 104).empty(); });
+                              filter.refuseFormats = true;
+                              click(d, 103);
+                          }},
+                         {"Trelix library", closeMessageBox(boxes)},
+                         {"Audio compressor settings", [](HWND d) { press(d, IDCANCEL); }}});
+    writer->configureCompressor(nullptr, false);
+    EXPECT_EQ(writer->lastError, DSError::CannotRestorePinFormat);
+    EXPECT_FALSE(writer->lastError_isFatal());
+    ASSERT_TRUE(driver.completed());
+    EXPECT_EQ(boxes, std::vector<std::string>{"Cannot set the new format."});
+    EXPECT_EQ(filter.audio.wFormatTag, WAVE_FORMAT_IMA_ADPCM);
 }
 
 namespace {
