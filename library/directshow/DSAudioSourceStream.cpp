@@ -7,6 +7,7 @@
 #include "../core/TrelixNotification.h"
 #include "AudioSGCallback.h"
 #include "MediaType.h"
+#include "SourceConfigDialog.h"
 #include "RunningObjectTable.h"
 
 namespace {
@@ -106,12 +107,13 @@ void DSAudioSourceStream::config(int threshold, int backtrack)
     backtrackSamples = backtrack > 0 ? backtrack : 1024;
 }
 
-// The configuration dialog is not part of this build.
-void DSAudioSourceStream::configure(void*)
+void DSAudioSourceStream::configure(void* parentWindow)
 {
     if (notOpened())
         return;
-    lastError = DSError::CannotShowDialog;
+    lastError = configureSource(parentWindow, SourceDialogKind::Audio,
+                                {decodeThreshold, static_cast<int>(backtrackSamples), 0},
+                                [this](const SourceTuning& t) { config(t.decodeThreshold, t.backtrackStep); });
 }
 
 long DSAudioSourceStream::seekCount() const

@@ -8,10 +8,13 @@
 #include "../core/ComPtr.h"
 #include "../core/ErrorCodes.h"
 #include "../core/TrelixThread.h"
+#include "AudioCompressorDialog.h"
+#include "CompressorListDialog.h"
 #include "MSDfilter.h"
 #include "GraphHelpers.h"
 #include "RunningObjectTable.h"
 #include "ThreadStart.h"
+#include "VideoCompressorDialog.h"
 #include "WriteTimes.h"
 
 namespace {
@@ -279,21 +282,35 @@ bool DSOutputAVIFile::isCompressorSet(bool isVideo)
     return (isVideo ? videoCompressor : audioCompressor) != nullptr;
 }
 
-// The compressor list and settings dialogs are not part of this writer yet.
-bool DSOutputAVIFile::chooseCompressor(void*, bool isVideo)
+bool DSOutputAVIFile::chooseCompressor(void* parentWindow, bool isVideo)
 {
     if (!canSetCompressor(isVideo))
         return false;
-    lastError = DSError::CannotShowDialog;
-    return false;
+    ComPtr<IMoniker> moniker;
+    if (int code = chooseCompressorMoniker(static_cast<HWND>(parentWindow), isVideo, moniker.put())) {
+        lastError = code;
+        return false;
+    }
+    return setCompressor(isVideo, moniker.get());
 }
 
-void DSOutputAVIFile::configureCompressor(void*, bool isVideo)
+void DSOutputAVIFile::configureCompressor(void* parentWindow, bool isVideo)
 {
     if (notOpened())
         return;
-    lastError = isCompressorSet(isVideo) ? static_cast<int>(DSError::NotConfigurable)
-                                         : static_cast<int>(OutputError::NoCompressorSelected);
+    IBaseFilter* compressor = isVideo ? videoCompressor : audioCompressor;
+    if (!compressor) {
+        lastError = OutputError::NoCompressorSelected;
+        return;
+    }
+    ComPtr<IPin> output;
+    if (FAILED(getPin(compressor, PINDIR_OUTPUT, output.put()))) {
+        lastError = DSError::NoOutputPin;
+        return;
+    }
+    HWND parent = static_cast<HWND>(parentWindow);
+    lastError = isVideo ? configureVideoCompressor(parent, compressor, output.get())
+                        : configureAudioCompressor(parent, output.get());
 }
 
 bool DSOutputAVIFile::canRun()

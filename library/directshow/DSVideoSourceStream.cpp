@@ -8,6 +8,7 @@
 #include "../core/TrelixNotification.h"
 #include "GraphHelpers.h"
 #include "MediaType.h"
+#include "SourceConfigDialog.h"
 #include "VideoSGCallback.h"
 
 namespace {
@@ -172,12 +173,13 @@ void DSVideoSourceStream::config(int threshold, int backtrack, int growth)
     growthRatio = growth > 0 ? growth : 2;
 }
 
-// The configuration dialog is not part of this build.
-void DSVideoSourceStream::configure(void*)
+void DSVideoSourceStream::configure(void* parentWindow)
 {
     if (notOpened())
         return;
-    lastError = DSError::CannotShowDialog;
+    lastError = configureSource(parentWindow, SourceDialogKind::Video,
+                                {decodeThreshold, static_cast<int>(backtrackFrames), static_cast<int>(growthRatio)},
+                                [this](const SourceTuning& t) { config(t.decodeThreshold, t.backtrackStep, t.growthRatio); });
 }
 
 long DSVideoSourceStream::seekCount() const

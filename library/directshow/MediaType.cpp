@@ -51,3 +51,11 @@ HRESULT CreateAudioMediaType(const WAVEFORMATEX* wfx, size_t formatSize, AM_MEDI
         reinterpret_cast<WAVEFORMATEX*>(mt->pbFormat)->cbSize = 0;
     return S_OK;
 }
+
+void DeleteMediaType(AM_MEDIA_TYPE* mt)
+{
+    if (!mt)
+        return;
+    FreeMediaType(*mt);
+    CoTaskMemFree(mt);
+}

@@ -20,3 +20,12 @@ GUID FourCCSubtype(DWORD fourCC);
 // with cbSize 0 for PCM, else 18 + cbSize). `formatSize` is how many bytes of
 // `wfx` exist: a format whose cbSize claims more fails with E_INVALIDARG.
 HRESULT CreateAudioMediaType(const WAVEFORMATEX* wfx, size_t formatSize, AM_MEDIA_TYPE* mt, BOOL setFormat);
+
+// Frees a media type that an interface returned in task memory: its format
+// block and then the record itself. Null is allowed.
+void DeleteMediaType(AM_MEDIA_TYPE* mt);
+
+// Owns a media type returned in task memory.
+struct MediaTypeDeleter {
+    void operator()(AM_MEDIA_TYPE* mt) const { DeleteMediaType(mt); }
+};
