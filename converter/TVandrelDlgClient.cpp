@@ -778,9 +778,10 @@ void TVandrelDlgClient::StartConversion()
     stopRequested = false;
     UpdateControls();
     setText(IDC_STATUS, "");
-    HANDLE thread = CreateThread(nullptr, 0x40000, ConversionThread, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    LPTHREAD_START_ROUTINE body = output->isAutomaticallyInterleaved() ? InterleavedConversionThread : ConversionThread;
+    HANDLE thread = CreateThread(nullptr, 0x40000, body, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!thread) {
-        MessageBoxA(hwnd, "Cannot create the conversion thread", "Vandrel", MB_OK | MB_ICONERROR);
+        threadStartFailed();
         EndConversion();
         return;
     }
@@ -804,20 +805,38 @@ DWORD WINAPI TVandrelDlgClient::ConversionThread(void* self)
     return 0;
 }
 
-void TVandrelDlgClient::ConvertStreams()
+ConversionRange TVandrelDlgClient::rangeFromEdits() const
 {
     ConversionRange range;
     range.videoFirst = number(IDC_VIDEO_FIRST);
     range.videoLast = number(IDC_VIDEO_LAST);
     range.audioFirst = number(IDC_AUDIO_FIRST);
     range.audioLast = number(IDC_AUDIO_LAST);
+    return range;
+}
+
+void TVandrelDlgClient::ConvertStreams()
+{
     ConversionRun run(videoSource, audioSource, output, *this);
-    run.convertStreams(range, stopRequested);
+    run.convertStreams(rangeFromEdits(), stopRequested);
+}
+
+DWORD WINAPI TVandrelDlgClient::InterleavedConversionThread(void* self)
+{
+    auto* dialog = static_cast<TVandrelDlgClient*>(self);
+    TrelixThread();
+    ConversionRun run(dialog->videoSource, dialog->audioSource, dialog->output, *dialog);
+    run.convertInterleaved(dialog->rangeFromEdits(), dialog->engine, dialog->noTruncation, dialog->statusLock);
+    dialog->EndConversion();
+    return 0;
 }
 
 void TVandrelDlgClient::EndConversion()
 {
     running = false;
+    // Ends the engine's part of the run on every path: a Stop (which also
+    // reaches the engine on the plain path) must not carry over to the next run.
+    engine.close();
     delete output;
     output = nullptr;
     if (videoFailed)
@@ -904,6 +923,11 @@ void TVandrelDlgClient::sourceError(bool video)
 void TVandrelDlgClient::outputError()
 {
     ReportOutputError();
+}
+
+void TVandrelDlgClient::threadStartFailed()
+{
+    MessageBoxA(hwnd, "Cannot create the conversion thread", "Vandrel", MB_OK | MB_ICONERROR);
 }
 
 bool TVandrelDlgClient::drawItem(int id, const DRAWITEMSTRUCT& item)
