@@ -179,6 +179,10 @@ void TVandrelDlgClient::command(int id, int code)
         noTruncation = !noTruncation;
         setCheck(IDC_TRUNCATE, !noTruncation);
         return;
+    case IDC_HELPCONTENTS: case IDC_CONTEXTHELP:
+        // Help belongs to the application (the frame).
+        PostMessageA(GetParent(hwnd), WM_COMMAND, id == IDC_HELPCONTENTS ? IDM_HELP_CONTENTS : IDM_CONTEXT_HELP, 0);
+        return;
     case IDC_START: return StartConversion();
     case IDC_STOP: return StopConversion();
     case IDOK: case IDCANCEL:

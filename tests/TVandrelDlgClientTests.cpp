@@ -393,6 +393,61 @@ TEST_P(DirectShowSource, ConvertsEveryFrame)
     keepForProbe(out, (std::string("vandrel-ds-") + GetParam() + ".avi").c_str());
 }
 
+// A visible window of the HTML Help engine (its viewer's frame class).
+HWND helpWindow()
+{
+    HWND window = FindWindowA("HH Parent", nullptr);
+    return window && IsWindowVisible(window) ? window : nullptr;
+}
+
+TEST(VandrelHelp, FileBesideTheProgram)
+{
+    EXPECT_EQ("C:\\Program Files\\Vandrel\\Vandrel.chm",
+              TVandrelApp::helpFileFor("C:\\Program Files\\Vandrel\\Vandrel.exe"));
+    EXPECT_EQ("Vandrel.chm", TVandrelApp::helpFileFor("Vandrel.exe"));
+}
+
+// Button 102 opens the contents window of the help file beside the program.
+TEST_F(VandrelDialog, HelpButtonOpensTheContents)
+{
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(app->helpFile().c_str())) << app->helpFile();
+    click(IDC_HELPCONTENTS);
+    ASSERT_TRUE(pumpUntil([] { return helpWindow() != nullptr; })) << "no help window for " << app->helpFile();
+    EXPECT_TRUE(app->helpWasUsed());
+    char caption[128] = "";
+    GetWindowTextA(helpWindow(), caption, sizeof caption);
+    EXPECT_STREQ("Vandrel help", caption);
+    SendMessageA(app->frame(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(pumpUntil([] { return helpWindow() == nullptr; }));
+}
+
+// Button 101 enters context-help mode: the frame holds the mouse, a click on
+// a control leaves the mode and shows that control's help, and no click
+// reaches the control; Escape leaves the mode too.
+TEST_F(VandrelDialog, ContextHelpModeShowsTheHelpOfTheClickedControl)
+{
+    click(IDC_CONTEXTHELP);
+    ASSERT_TRUE(pumpUntil([this] { return app->inHelpMode(); }));
+    EXPECT_EQ(app->frame(), GetCapture());
+    MSG escape{app->frame(), WM_KEYDOWN, VK_ESCAPE, 0, 0, {}};
+    EXPECT_TRUE(app->translate(escape));
+    EXPECT_FALSE(app->inHelpMode());
+
+    click(IDC_CONTEXTHELP);
+    ASSERT_TRUE(pumpUntil([this] { return app->inHelpMode(); }));
+    RECT start;
+    GetWindowRect(GetDlgItem(dialog, IDC_START), &start);
+    POINT point{(start.left + start.right) / 2, (start.top + start.bottom) / 2};
+    ScreenToClient(app->frame(), &point);
+    MSG press{app->frame(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(point.x, point.y), 0, {}};
+    EXPECT_TRUE(app->translate(press));
+    EXPECT_FALSE(app->inHelpMode());
+    EXPECT_NE(app->frame(), GetCapture());
+    EXPECT_FALSE(app->client().isRunning());
+    ASSERT_TRUE(pumpUntil([] { return helpWindow() != nullptr; }));
+    EXPECT_TRUE(app->helpWasUsed());
+}
+
 INSTANTIATE_TEST_SUITE_P(Containers, DirectShowSource, testing::Values("mjpeg.avi", "vp8.mkv"));
 
 // Direct stream copy of a key/delta video with decoded audio from a separate
