@@ -12,6 +12,7 @@
 
 #include "ConversionRun.h"
 #include "MediaWriter.h"
+#include "TestMedia.h"
 #include "Trelix.h"
 #include "core/ErrorCodes.h"
 
@@ -142,18 +143,11 @@ public:
     int threadFailures = 0;
 };
 
-// Leaves a copy of a file in the media folder, for the ffmpeg check that runs
-// after this program (conversion-run-probe.sh).
+// Leaves a copy of a written file in the media folder, where the ffmpeg
+// check that runs after this program finds it.
 void keepForProbe(const std::string& file, const char* name)
 {
-    const char* folder = std::getenv("TRELIX_MEDIA_DIR");
-    if (!folder)
-        return;
-    std::string target = std::string("Z:") + folder + "/" + name;
-    for (char& c : target)
-        if (c == '/')
-            c = '\\';
-    EXPECT_TRUE(CopyFileA(file.c_str(), target.c_str(), FALSE)) << target;
+    EXPECT_TRUE(TestMedia::keep(file, name)) << name;
 }
 
 class EnginePath : public testing::Test {

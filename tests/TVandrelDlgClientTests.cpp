@@ -37,18 +37,11 @@ bool pumpUntil(const std::function<bool()>& done)
     return true;
 }
 
-// Leaves a copy of a written file in the media folder, where the
-// ffprobe check that runs after this program finds it.
+// Leaves a copy of a written file in the media folder, where the ffmpeg
+// check that runs after this program finds it.
 void keepForProbe(const std::string& file, const char* name)
 {
-    const char* folder = std::getenv("TRELIX_MEDIA_DIR");
-    if (!folder)
-        return;
-    std::string target = std::string("Z:") + folder + "/" + name;
-    for (char& c : target)
-        if (c == '/')
-            c = '\\';
-    EXPECT_TRUE(CopyFileA(file.c_str(), target.c_str(), FALSE)) << target;
+    EXPECT_TRUE(TestMedia::keep(file, name)) << name;
 }
 
 class VandrelDialog : public testing::Test {
