@@ -25,6 +25,7 @@ const char* pageOf(int id)
 
 HtmlHelpEngine::~HtmlHelpEngine()
 {
+    quit();
     if (library)
         FreeLibrary(library);
 }

@@ -77,6 +77,10 @@ LRESULT CALLBACK TVandrelApp::frameProcedure(HWND window, UINT message, WPARAM w
             app->help.quit();
         DestroyWindow(window);
         return 0;
+    case WM_HELP_ON_CONTROL:
+        if (app)
+            app->help.popup(GetDlgItem(app->dialog.window(), static_cast<int>(wParam)), static_cast<int>(wParam));
+        return 0;
     case WM_COMMAND:
         if (app && app->frameCommand(LOWORD(wParam)))
             return 0;

@@ -140,6 +140,11 @@ void TVandrelDlgClient::updateOutputControls()
 
 void TVandrelDlgClient::command(int id, int code)
 {
+    // A command that comes while F1 is held down asks for its help instead.
+    if (GetKeyState(VK_F1) < 0 && code == BN_CLICKED) {
+        PostMessageA(GetParent(hwnd), WM_HELP_ON_CONTROL, id, 0);
+        return;
+    }
     if (code == CBN_SELCHANGE && (id == IDC_VIDEO_TRACK || id == IDC_AUDIO_TRACK))
         return onTrackChanged(id == IDC_VIDEO_TRACK);
     if (code == EN_KILLFOCUS) {

@@ -11,6 +11,8 @@
 #define IDM_HELP_ON_HELP 2002
 #define IDM_CONTEXT_HELP 2003
 #define IDM_NOTHING 2009
+// Posted to the frame: help on control wParam.
+#define WM_HELP_ON_CONTROL (WM_APP + 1)
 
 #define IDC_CONTEXTHELP 101
 #define IDC_HELPCONTENTS 102

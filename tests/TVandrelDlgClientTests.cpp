@@ -441,6 +441,22 @@ TEST_F(VandrelDialog, ContextHelpModeShowsTheHelpOfTheClickedControl)
     EXPECT_TRUE(app->helpWasUsed());
 }
 
+// A button pressed while F1 is held down shows its help and does nothing else.
+TEST_F(VandrelDialog, ButtonPressedWithF1HeldShowsItsHelp)
+{
+    ASSERT_EQ(nullptr, helpWindow());
+    BYTE keys[256];
+    ASSERT_TRUE(GetKeyboardState(keys));
+    keys[VK_F1] = 0x80;
+    ASSERT_TRUE(SetKeyboardState(keys));
+    click(IDOK);
+    keys[VK_F1] = 0;
+    SetKeyboardState(keys);
+    ASSERT_TRUE(pumpUntil([] { return helpWindow() != nullptr; }));
+    EXPECT_TRUE(IsWindow(app->frame()));
+    EXPECT_TRUE(app->helpWasUsed());
+}
+
 INSTANTIATE_TEST_SUITE_P(Containers, DirectShowSource, testing::Values("mjpeg.avi", "vp8.mkv"));
 
 // Direct stream copy of a key/delta video with decoded audio from a separate
