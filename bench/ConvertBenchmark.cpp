@@ -4,6 +4,9 @@
 //   ConvertBenchmark decoded SRC OUT                 decoded sources into an uncompressed output,
 //                                                    audio one sample per getSamples call
 //   ConvertBenchmark copy SRC OUT                    raw sources into a copying output
+//   ConvertBenchmark program decoded|copy on|off SRC OUT
+//                                                    the same through the converter's run
+//                                                    (ConversionRun), preview on or off
 //
 // Each conversion prints one line: frames, samples, seconds, frames per
 // second, MB/s of stream data, and the seconds spent on audio.
@@ -14,6 +17,8 @@
 #include <memory>
 #include <vector>
 
+#include "ConversionRun.h"
+#include "PreviewResampler.h"
 #include "Trelix.h"
 
 namespace {
@@ -198,6 +203,75 @@ int copy(char* source, const char* target)
     return 0;
 }
 
+// What the converter's window does per frame, without the window: the status
+// text is formatted and kept, the preview resampled into a picture of the
+// preview control's size at 96 dpi (72 x 40 dialog units).
+class BenchObserver : public ConversionObserver {
+public:
+    BenchObserver(bool preview, const VIDEOINFOHEADER& format)
+        : preview(preview), width(format.bmiHeader.biWidth), height(std::abs(format.bmiHeader.biHeight)),
+          picture(static_cast<size_t>((kPreviewWidth * 3 + 3) & ~3) * kPreviewHeight)
+    {
+    }
+    void progress(int) override {}
+    std::string statusText() override { return text; }
+    void status(const std::string& line) override { text = line; }
+    void firstMoved(bool, long) override {}
+    bool fillHollow() override { return true; }
+    void frame(unsigned char* data) override
+    {
+        if (preview && !ResampleRGB24(data, width, height, picture.data(), kPreviewWidth, kPreviewHeight))
+            failed = true;
+    }
+    void sourceError(bool) override { failed = true; }
+    void outputError() override { failed = true; }
+    void threadStartFailed() override { failed = true; }
+
+    bool failed = false;
+
+private:
+    static constexpr int kPreviewWidth = 108, kPreviewHeight = 65;
+    bool preview;
+    int width, height;
+    std::vector<unsigned char> picture;
+    std::string text;
+};
+
+int program(bool raw, bool preview, char* source, const char* target)
+{
+    std::unique_ptr<SourceStream> video(raw ? static_cast<SourceStream*>(RawDataSourceStream::open(source, true, false, 0, nullptr))
+                                            : VideoSourceStream::open(source, false, 0, nullptr));
+    std::unique_ptr<SourceStream> audio(raw ? static_cast<SourceStream*>(RawDataSourceStream::open(source, false, false, 0, nullptr))
+                                            : AudioSourceStream::open(source, false, 0, nullptr));
+    if (!video || video->lastError)
+        return fail("video source", video.get());
+    if (!audio || audio->lastError)
+        return fail("audio source", audio.get());
+    VIDEOINFOHEADER info;
+    video->videoInfo(info);
+    const WAVEFORMATEX* wave = raw ? reinterpret_cast<WAVEFORMATEX*>(dynamic_cast<RawDataSourceStream*>(audio.get())->format()->pbFormat)
+                                   : dynamic_cast<AudioSourceStream*>(audio.get())->format();
+    std::unique_ptr<OutputAVIFile> out(OutputAVIFile::create(target, &info, !raw, wave, !raw, false));
+    if (!out || out->lastError || (!raw && (!out->setCompressor(true, nullptr) || !out->setCompressor(false, nullptr))))
+        return fail("output", out.get());
+    BenchObserver observer(preview && !raw, info);
+    ConversionRange range;
+    range.videoLast = video->duration() - 1;
+    range.audioLast = audio->duration() - 1;
+    std::atomic<bool> stop{false};
+    Clock clock;
+    ConversionRun(video.get(), audio.get(), out.get(), observer).convertStreams(range, stop);
+    if (observer.failed || !out->close())
+        return fail("program run", out.get());
+    double seconds = clock.seconds();
+    double bytes = static_cast<double>(range.videoLast + 1) * info.bmiHeader.biSizeImage
+        + static_cast<double>(range.audioLast + 1) * wave->nBlockAlign;
+    char name[48];
+    std::snprintf(name, sizeof name, "program %s preview %s", raw ? "copy" : "decoded", preview ? "on" : "off");
+    report(name, range.videoLast + 1, range.audioLast + 1, bytes, seconds, 0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -209,6 +283,9 @@ int main(int argc, char** argv)
         return decoded(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "copy") == 0)
         return copy(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: ConvertBenchmark make SRC SECONDS WIDTH HEIGHT | decoded SRC OUT | copy SRC OUT\n");
+    if (argc == 6 && std::strcmp(argv[1], "program") == 0)
+        return program(std::strcmp(argv[2], "copy") == 0, std::strcmp(argv[3], "on") == 0, argv[4], argv[5]);
+    std::fprintf(stderr, "usage: ConvertBenchmark make SRC SECONDS WIDTH HEIGHT | decoded SRC OUT | copy SRC OUT"
+                         " | program decoded|copy on|off SRC OUT\n");
     return 2;
 }

@@ -1,10 +1,12 @@
 #!/bin/bash
 # Conversion throughput, in one run on this machine: makes a 640x480 24-bit
 # 25 fps AVI with 44.1 kHz stereo PCM (SECONDS long, 60 by default), converts
-# it decoded and by direct stream copy, through the library alone and through
+# it decoded and by direct stream copy, through the library alone, through
 # the console converter (VandrelCmd.exe, timed from outside like its library
-# counterpart), and compares with copying the file with cp and with
-# "ffmpeg -i in.avi -c copy".
+# counterpart) and through the converter's own run (ConversionRun, as Vandrel
+# drives it, preview off and on), and compares with copying the file with cp
+# and with "ffmpeg -i in.avi -c copy". The run with the preview off may exceed
+# the library-only loop by at most 10 % (exit status 1 if not).
 #
 #   bench/run-benchmark.sh [BUILD_DIR] [SECONDS]
 set -euo pipefail
@@ -42,6 +44,14 @@ rm -f "$DATA/copy.avi"; sync
 start=$(now); console --copy-video --copy-audio "$(win "$DATA/source.avi")" "$(win "$DATA/copy.avi")"
 console_copy=$(since "$start")
 rm -f "$DATA/copy.avi"
+program=()
+for job in decoded copy; do
+    for preview in off on; do
+        sync
+        program+=("$(run program $job $preview "$(win "$DATA/source.avi")" "$(win "$DATA/program.avi")")")
+        rm -f "$DATA/program.avi"
+    done
+done
 
 # Like the conversions, timed without waiting for the data to reach the disk.
 sync
@@ -65,4 +75,16 @@ for name in decoded copy; do
     printf 'VandrelCmd %s: seconds=%.3f, library alone %.3f (whole processes): %+.1f %%\n' "$name" "${!console}" \
         "${!library}" "$(echo "(${!console} - ${!library}) * 100 / ${!library}" | bc -l)"
 done
+over=0
+for line in "${program[@]}"; do
+    echo "$line"
+    job=$(sed 's/^program \([a-z]*\).*/\1/' <<<"$line")
+    ratio=$(echo "$(field seconds "$line") / $(field seconds "${!job}")" | bc -l)
+    printf '  %.3f x the time of the library-only %s loop\n' "$ratio" "$job"
+    if [[ $line == *"preview off"* ]] && [ "$(echo "$ratio > 1.10" | bc -l)" = 1 ]; then
+        echo "  more than 10 % over the library-only loop"
+        over=1
+    fi
+done
 rm -rf "$DATA"
+exit $over

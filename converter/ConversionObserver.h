@@ -19,4 +19,6 @@ public:
     virtual void frame(unsigned char* data) = 0;
     virtual void sourceError(bool video) = 0;
     virtual void outputError() = 0;
+    // A writer thread of the engine path could not be started.
+    virtual void threadStartFailed() = 0;
 };

@@ -152,3 +152,9 @@ void TConsoleProgress::outputError()
     if (!reportToConsole(output))
         outputFatal = true;
 }
+
+void TConsoleProgress::threadStartFailed()
+{
+    anyError = true;
+    std::fputs("Cannot create the conversion thread\n", stderr);
+}

@@ -28,6 +28,7 @@ public:
     void frame(unsigned char* data) override;
     void sourceError(bool video) override;
     void outputError() override;
+    void threadStartFailed() override;
 
 private:
     void show(bool last);

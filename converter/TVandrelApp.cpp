@@ -73,8 +73,18 @@ LRESULT CALLBACK TVandrelApp::frameProcedure(HWND window, UINT message, WPARAM w
         // Refused while a run is in progress.
         if (app && !app->dialog.canClose())
             return 0;
+        if (app)
+            app->help.quit();
         DestroyWindow(window);
         return 0;
+    case WM_HELP_ON_CONTROL:
+        if (app)
+            app->help.popup(GetDlgItem(app->dialog.window(), static_cast<int>(wParam)), static_cast<int>(wParam));
+        return 0;
+    case WM_COMMAND:
+        if (app && app->frameCommand(LOWORD(wParam)))
+            return 0;
+        return DefWindowProcA(window, message, wParam, lParam);
     case WM_DESTROY:
         if (app)
             app->frameWindow = nullptr;
@@ -85,8 +95,83 @@ LRESULT CALLBACK TVandrelApp::frameProcedure(HWND window, UINT message, WPARAM w
     }
 }
 
+bool TVandrelApp::frameCommand(int id)
+{
+    switch (id) {
+    case IDM_HELP_CONTENTS: case IDM_HELP_ON_HELP:
+        help.contents(frameWindow);
+        return true;
+    case IDM_CONTEXT_HELP:
+        enterHelpMode();
+        return true;
+    case IDM_NOTHING:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The frame holds the mouse while in help mode, so that the help cursor
+// stays over every control (disabled ones too) and no click reaches them.
+void TVandrelApp::enterHelpMode()
+{
+    helpMode = true;
+    SetCapture(frameWindow);
+    SetCursor(helpCursor);
+}
+
+void TVandrelApp::leaveHelpMode()
+{
+    helpMode = false;
+    ReleaseCapture();
+    SetCursor(LoadCursor(nullptr, IDC_ARROW));
+}
+
+void TVandrelApp::helpOnPoint(POINT screen)
+{
+    leaveHelpMode();
+    POINT inDialog = screen;
+    ScreenToClient(dialog.window(), &inDialog);
+    HWND control = ChildWindowFromPointEx(dialog.window(), inDialog, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    if (control && control != dialog.window())
+        help.popup(control, GetDlgCtrlID(control));
+}
+
+bool TVandrelApp::helpModeMessage(const MSG& message)
+{
+    switch (message.message) {
+    case WM_MOUSEMOVE: case WM_NCMOUSEMOVE:
+        SetCursor(helpCursor);
+        return true;
+    case WM_LBUTTONDOWN: case WM_NCLBUTTONDOWN: {
+        POINT point{static_cast<short>(LOWORD(message.lParam)), static_cast<short>(HIWORD(message.lParam))};
+        if (message.message == WM_LBUTTONDOWN)
+            ClientToScreen(message.hwnd, &point);
+        helpOnPoint(point);
+        return true;
+    }
+    case WM_LBUTTONUP: case WM_RBUTTONDOWN: case WM_RBUTTONUP:
+        return true;
+    case WM_KEYDOWN:
+        if (message.wParam == VK_ESCAPE)
+            leaveHelpMode();
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool TVandrelApp::translate(MSG& message)
 {
+    if (helpMode && helpModeMessage(message))
+        return true;
+    if (message.message == WM_KEYDOWN && message.wParam == VK_F1) {
+        if (GetKeyState(VK_SHIFT) < 0)
+            enterHelpMode();
+        else
+            help.contents(frameWindow);
+        return true;
+    }
     return dialog.window() && IsDialogMessageA(dialog.window(), &message);
 }
 

@@ -136,6 +136,11 @@ void TVandrelDlgClient::updateOutputControls()
 
 void TVandrelDlgClient::command(int id, int code)
 {
+    // A command that comes while F1 is held down asks for its help instead.
+    if (GetKeyState(VK_F1) < 0 && code == BN_CLICKED) {
+        PostMessageA(GetParent(hwnd), WM_HELP_ON_CONTROL, id, 0);
+        return;
+    }
     if (code == CBN_SELCHANGE && (id == IDC_VIDEO_TRACK || id == IDC_AUDIO_TRACK))
         return onTrackChanged(id == IDC_VIDEO_TRACK);
     if (code == EN_KILLFOCUS) {
@@ -174,6 +179,10 @@ void TVandrelDlgClient::command(int id, int code)
     case IDC_TRUNCATE:
         noTruncation = !noTruncation;
         setCheck(IDC_TRUNCATE, !noTruncation);
+        return;
+    case IDC_HELPCONTENTS: case IDC_CONTEXTHELP:
+        // Help belongs to the application (the frame).
+        PostMessageA(GetParent(hwnd), WM_COMMAND, id == IDC_HELPCONTENTS ? IDM_HELP_CONTENTS : IDM_CONTEXT_HELP, 0);
         return;
     case IDC_START: return StartConversion();
     case IDC_STOP: return StopConversion();
@@ -749,9 +758,10 @@ void TVandrelDlgClient::StartConversion()
     stopRequested = false;
     UpdateControls();
     setText(IDC_STATUS, "");
-    HANDLE thread = CreateThread(nullptr, 0x40000, ConversionThread, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    LPTHREAD_START_ROUTINE body = output->isAutomaticallyInterleaved() ? InterleavedConversionThread : ConversionThread;
+    HANDLE thread = CreateThread(nullptr, 0x40000, body, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!thread) {
-        MessageBoxA(hwnd, "Cannot create the conversion thread", "Vandrel", MB_OK | MB_ICONERROR);
+        threadStartFailed();
         EndConversion();
         return;
     }
@@ -775,20 +785,38 @@ DWORD WINAPI TVandrelDlgClient::ConversionThread(void* self)
     return 0;
 }
 
-void TVandrelDlgClient::ConvertStreams()
+ConversionRange TVandrelDlgClient::rangeFromEdits() const
 {
     ConversionRange range;
     range.videoFirst = number(IDC_VIDEO_FIRST);
     range.videoLast = number(IDC_VIDEO_LAST);
     range.audioFirst = number(IDC_AUDIO_FIRST);
     range.audioLast = number(IDC_AUDIO_LAST);
+    return range;
+}
+
+void TVandrelDlgClient::ConvertStreams()
+{
     ConversionRun run(videoSource, audioSource, output, *this);
-    run.convertStreams(range, stopRequested);
+    run.convertStreams(rangeFromEdits(), stopRequested);
+}
+
+DWORD WINAPI TVandrelDlgClient::InterleavedConversionThread(void* self)
+{
+    auto* dialog = static_cast<TVandrelDlgClient*>(self);
+    TrelixThread();
+    ConversionRun run(dialog->videoSource, dialog->audioSource, dialog->output, *dialog);
+    run.convertInterleaved(dialog->rangeFromEdits(), dialog->engine, dialog->noTruncation, dialog->statusLock);
+    dialog->EndConversion();
+    return 0;
 }
 
 void TVandrelDlgClient::EndConversion()
 {
     running = false;
+    // Ends the engine's part of the run on every path: a Stop (which also
+    // reaches the engine on the plain path) must not carry over to the next run.
+    engine.close();
     delete output;
     output = nullptr;
     if (videoFailed)
@@ -875,6 +903,11 @@ void TVandrelDlgClient::sourceError(bool video)
 void TVandrelDlgClient::outputError()
 {
     ReportOutputError();
+}
+
+void TVandrelDlgClient::threadStartFailed()
+{
+    MessageBoxA(hwnd, "Cannot create the conversion thread", "Vandrel", MB_OK | MB_ICONERROR);
 }
 
 bool TVandrelDlgClient::drawItem(int id, const DRAWITEMSTRUCT& item)

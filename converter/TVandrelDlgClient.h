@@ -37,6 +37,7 @@ public:
     void frame(unsigned char* data) override;
     void sourceError(bool video) override;
     void outputError() override;
+    void threadStartFailed() override;
 
 protected:
     void setupWindow() override;
@@ -90,6 +91,8 @@ private:
 
     static DWORD WINAPI ConversionThread(void* self);
     void ConvertStreams();
+    static DWORD WINAPI InterleavedConversionThread(void* self);
+    ConversionRange rangeFromEdits() const;
     void EndConversion();
 
     SourceStream* videoSource = nullptr;
@@ -103,6 +106,7 @@ private:
     bool videoFailed = false;
     bool audioFailed = false;
     AutomaticInterleaveEngine engine;
+    CriticalSection statusLock;
     bool noTruncation = true;
     int audioTrack = 0;
     int videoTrack = 0;

@@ -6,6 +6,14 @@
 #define IDI_CONTEXTHELP 1010
 #define IDI_HELPCONTENTS 1011
 
+// Commands of the frame window.
+#define IDM_HELP_CONTENTS 2001
+#define IDM_HELP_ON_HELP 2002
+#define IDM_CONTEXT_HELP 2003
+#define IDM_NOTHING 2009
+// Posted to the frame: help on control wParam.
+#define WM_HELP_ON_CONTROL (WM_APP + 1)
+
 #define IDC_CONTEXTHELP 101
 #define IDC_HELPCONTENTS 102
 #define IDC_VIDEO_DIRECTSHOW 103

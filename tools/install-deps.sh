@@ -7,7 +7,7 @@ PACKAGES=(
     cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools googletest
     wine64 libwine fonts-wine xvfb
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav gstreamer1.0-tools
-    ffmpeg bc imagemagick
+    ffmpeg bc imagemagick fp-utils zip
 )
 
 missing=()
