@@ -512,6 +512,42 @@ Verdict check(const char* fileName)
     return checkExtensions(file, riff.end() + (riff.size & 1));
 }
 
+namespace {
+
+// The first chunk `id` among the children of `parent`.
+bool findChild(const File& file, const Chunk& parent, DWORD id, DWORD type, Chunk& found)
+{
+    Children children = inside(file, parent);
+    while (children.next(found))
+        if (found.id == id && found.type == type)
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool storedTimeBase(const char* fileName, DWORD type, int index, DWORD& scale, DWORD& rate)
+{
+    File file(fileName);
+    Children top(file, 0, file.size());
+    Chunk riff, hdrl, list, strh;
+    if (!file.opened() || !top.next(riff) || riff.id != kRiff || riff.type != fourcc("AVI ")
+        || !findChild(file, riff, kList, fourcc("hdrl"), hdrl))
+        return false;
+    Children lists = inside(file, hdrl);
+    std::vector<BYTE> header;
+    while (lists.next(list)) {
+        if (list.id != kList || list.type != fourcc("strl") || !findChild(file, list, fourcc("strh"), 0, strh)
+            || readChunk(file, strh, header, kStreamHeaderSize, Verdict::BadStreamHeader) != Verdict::Safe
+            || word32(header.data()) != type || index-- > 0)
+            continue;
+        scale = word32(header.data() + 20);
+        rate = word32(header.data() + 24);
+        return scale != 0 && rate != 0;
+    }
+    return false;
+}
+
 bool isSafe(const char* fileName)
 {
     return check(fileName) == Verdict::Safe;

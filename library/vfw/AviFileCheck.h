@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 // A structural check of a file before the platform's AVIFile parser reads it.
 // The parser trusts chunk sizes, header fields and index entries: on damaged
 // files it reads past its buffers, dereferences streams that do not exist or
@@ -43,6 +45,12 @@ Verdict check(const char* fileName);
 
 // True when the file may be handed to AVIFile.
 bool isSafe(const char* fileName);
+
+// The dwScale and dwRate stored in the header of occurrence `index` (from 0)
+// of the streams of type `type` (Wine's parser replaces an audio stream's
+// with 1 and the sample rate); false when the file is no AVI file, holds no
+// such stream or stores a zero.
+bool storedTimeBase(const char* fileName, DWORD type, int index, DWORD& scale, DWORD& rate);
 
 // A short English name of the verdict, for reports.
 const char* name(Verdict verdict);

@@ -3,8 +3,10 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <numeric>
 
 #include "../core/ErrorCodes.h"
+#include "AviFileCheck.h"
 
 namespace {
 
@@ -18,12 +20,26 @@ const WAVEFORMATEX& waveFormatOf(const std::unique_ptr<BYTE[]>& block)
     return *reinterpret_cast<const WAVEFORMATEX*>(block.get());
 }
 
+// The samples per block that ADPCM and GSM 6.10 formats store right after
+// their WAVEFORMATEX, or 0. The caller has checked that the cbSize bytes
+// lie inside the format.
+WORD declaredSamplesPerBlock(const WAVEFORMATEX& format)
+{
+    bool declares = format.wFormatTag == WAVE_FORMAT_ADPCM || format.wFormatTag == WAVE_FORMAT_IMA_ADPCM
+        || format.wFormatTag == WAVE_FORMAT_GSM610;
+    if (!declares || format.cbSize < sizeof(WORD))
+        return 0;
+    WORD samples = 0;
+    std::memcpy(&samples, reinterpret_cast<const BYTE*>(&format) + sizeof(WAVEFORMATEX), sizeof(WORD));
+    return samples;
+}
+
 } // namespace
 
 VfWAudioSourceStream::VfWAudioSourceStream()
     : outputCapacity(0), conversion(nullptr), conversionHeader(), sourceLength(0),
       decodedFirst(kNoCache), decodedLast(0), nextBlock(0), position(0), started(false), blockTimesFromFormat(false),
-      pcmCacheCapacity(0), pcmCacheFirst(0), pcmCacheCount(0), decodedBytes(0)
+      blockTimeScale(0), blockTimeRate(0), blockFramesNumerator(1), blockFramesDenominator(1), pcmCacheCapacity(0), pcmCacheFirst(0), pcmCacheCount(0), decodedBytes(0)
 {
 }
 
@@ -63,7 +79,7 @@ int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
         length = streamLength();
         if (length == -1)
             return VfWError::UndefinedLength;
-    } else if (int code = openDecoder(info)) {
+    } else if (int code = openDecoder(fileName, streamIndex, info)) {
         return code;
     }
     unusable = false;
@@ -72,13 +88,25 @@ int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
     return VfWError::Success;
 }
 
-int VfWAudioSourceStream::openDecoder(const AVISTREAMINFOA& info)
+void VfWAudioSourceStream::setBlockTimes(char* fileName, int streamIndex, const AVISTREAMINFOA& info)
 {
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
-    if (info.dwScale == 1
-        && info.dwRate == source.nSamplesPerSec && source.nAvgBytesPerSec != 0
-        && source.nAvgBytesPerSec != source.nSamplesPerSec * source.nBlockAlign)
-        blockTimesFromFormat = true;
+    if (info.dwScale != 1 || info.dwRate != source.nSamplesPerSec || source.nAvgBytesPerSec == 0
+        || source.nAvgBytesPerSec == source.nSamplesPerSec * source.nBlockAlign)
+        return;
+    blockTimesFromFormat = true;
+    // The format's byte rate is an estimate (ffmpeg stores its default bit
+    // rate there for ADPCM); the header's is exact where a writer stored one.
+    if (!AviFileCheck::storedTimeBase(fileName, streamtypeAUDIO, streamIndex, blockTimeScale, blockTimeRate)) {
+        blockTimeScale = source.nBlockAlign;
+        blockTimeRate = source.nAvgBytesPerSec;
+    }
+}
+
+int VfWAudioSourceStream::openDecoder(char* fileName, int streamIndex, const AVISTREAMINFOA& info)
+{
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    setBlockTimes(fileName, streamIndex, info);
     waveFormat = WAVEFORMATEX();
     waveFormat.wFormatTag = WAVE_FORMAT_PCM;
     waveFormat.nChannels = source.nChannels;
@@ -88,6 +116,7 @@ int VfWAudioSourceStream::openDecoder(const AVISTREAMINFOA& info)
     if (waveFormat.nBlockAlign == 0 || waveFormat.nSamplesPerSec == 0)
         return VfWError::NoPcmFormat;
     waveFormat.cbSize = 0;
+    setBlockFrames(info);
     if (acmStreamOpen(&conversion, nullptr, const_cast<WAVEFORMATEX*>(&source), &waveFormat, nullptr, 0, 0,
                       ACM_STREAMOPENF_NONREALTIME)) {
         conversion = nullptr;
@@ -124,9 +153,10 @@ int VfWAudioSourceStream::openDecoder(const AVISTREAMINFOA& info)
 
 LONG VfWAudioSourceStream::formatBlockTime(LONGLONG block)
 {
-    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
-    LONGLONG time = block * source.nBlockAlign * 1000 / source.nAvgBytesPerSec;
-    return block < 0 || time > LONG_MAX ? -1 : static_cast<LONG>(time);
+    if (block < 0)
+        return -1;
+    auto time = static_cast<unsigned __int128>(block) * blockTimeScale * 1000 / blockTimeRate;
+    return time > LONG_MAX ? -1 : static_cast<LONG>(time);
 }
 
 // Milliseconds from the stream's start to the start of block `block`.
@@ -140,21 +170,38 @@ LONG VfWAudioSourceStream::blockToTime(LONG block)
     return time == -1 || origin == -1 || time < origin ? -1 : time - origin;
 }
 
-// The block that holds `milliseconds` after the stream's start.
-LONG VfWAudioSourceStream::timeToBlock(LONG milliseconds)
+void VfWAudioSourceStream::setBlockFrames(const AVISTREAMINFOA& info)
 {
-    if (milliseconds < 0)
-        return -1;
-    if (!blockTimesFromFormat) {
-        LONG origin = AVIStreamSampleToTime(stream, platformPosition(0));
-        if (origin == -1 || static_cast<LONGLONG>(origin) + milliseconds > LONG_MAX)
-            return -1;
-        LONG platform = AVIStreamTimeToSample(stream, origin + milliseconds);
-        return platform == -1 || platform < platformPosition(0) ? -1 : platform - platformPosition(0);
-    }
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
-    LONGLONG block = static_cast<LONGLONG>(milliseconds) * source.nAvgBytesPerSec / (1000LL * source.nBlockAlign);
-    return static_cast<LONG>(block < sourceLength ? block : sourceLength);
+    ULONGLONG rate = waveFormat.nSamplesPerSec;
+    if (WORD samples = declaredSamplesPerBlock(source)) {
+        blockFramesNumerator = samples;
+        blockFramesDenominator = 1;
+    } else if (blockTimesFromFormat) {
+        blockFramesNumerator = blockTimeScale * rate;
+        blockFramesDenominator = blockTimeRate;
+    } else {
+        blockFramesNumerator = info.dwScale * rate;
+        blockFramesDenominator = info.dwRate;
+    }
+    ULONGLONG divisor = std::gcd(blockFramesNumerator, blockFramesDenominator);
+    blockFramesNumerator /= divisor;
+    blockFramesDenominator /= divisor;
+}
+
+// The first PCM frame of block `block`, exactly (no rounding through
+// milliseconds, which misplaces a block by up to a millisecond of frames).
+LONGLONG VfWAudioSourceStream::blockStartFrame(LONG block) const
+{
+    auto frame = static_cast<unsigned __int128>(block) * blockFramesNumerator / blockFramesDenominator;
+    return frame > LONG_MAX ? LONG_MAX : static_cast<LONGLONG>(frame);
+}
+
+// The first block whose frames reach `frame`.
+LONGLONG VfWAudioSourceStream::frameToBlock(LONG frame) const
+{
+    auto block = static_cast<unsigned __int128>(frame) * blockFramesDenominator / blockFramesNumerator;
+    return block > LONG_MAX ? LONG_MAX : static_cast<LONGLONG>(block);
 }
 
 double VfWAudioSourceStream::msDuration()
@@ -301,21 +348,22 @@ bool VfWAudioSourceStream::reserveOutput(long frames)
     return outputBuffer != nullptr;
 }
 
-// Positions the decoder on the first PCM frame of the block that holds `first`.
+// Positions the decoder on the first PCM frame of the block that holds
+// `first`; past the last block, on `first` itself, which reads as silence.
 int VfWAudioSourceStream::seek(long first)
 {
-    LONG rate = waveFormat.nSamplesPerSec;
-    LONG block = timeToBlock(MulDiv(first, 1000, rate));
-    if (block != -1)
-        block = findSample(block, FIND_PREV | FIND_ANY);
-    if (block == -1)
-        return VfWError::CannotSeek;
-    LONG time = blockToTime(block);
-    LONG found = time == -1 ? -1 : MulDiv(time, rate, 1000);
-    if (found == -1)
-        return VfWError::CannotSeek;
-    nextBlock = block;
-    position = found;
+    LONGLONG block = frameToBlock(first);
+    LONG found = sourceLength;
+    LONGLONG start = first;
+    if (block < sourceLength) {
+        found = findSample(static_cast<LONG>(block), FIND_PREV | FIND_ANY);
+        start = found == -1 ? -1 : blockStartFrame(found);
+        if (start < 0 || start > first)
+            return VfWError::CannotSeek;
+    }
+    nextBlock = found;
+    position = static_cast<long>(start);
+    decodedFirst = position;
     decodedLast = position - 1;
     started = false;
     return VfWError::Success;

@@ -27,7 +27,8 @@ public:
 private:
     VfWAudioSourceStream();
     int openAudio(char* fileName, int streamIndex);
-    int openDecoder(const AVISTREAMINFOA& info);
+    int openDecoder(char* fileName, int streamIndex, const AVISTREAMINFOA& info);
+    void setBlockTimes(char* fileName, int streamIndex, const AVISTREAMINFOA& info);
     bool reserveOutput(long frames);
     int seek(long first);
     int produceFrame(BYTE* out);
@@ -37,8 +38,10 @@ private:
     bool fillPcmCache(long position, long last);
     int readPcmSampleBySample(long position, long first, long last);
     LONG blockToTime(LONG block);
-    LONG timeToBlock(LONG milliseconds);
     LONG formatBlockTime(LONGLONG block);
+    void setBlockFrames(const AVISTREAMINFOA& info);
+    LONGLONG blockStartFrame(LONG block) const;
+    LONGLONG frameToBlock(LONG frame) const;
 
     std::unique_ptr<BYTE[]> sourceFormat;
     std::unique_ptr<BYTE[]> sourceBlock;
@@ -54,9 +57,18 @@ private:
     long position;
     bool started;
     // Wine's AVI reader gives every audio stream the units of its sample rate
-    // while counting compressed streams in blocks; block times then come from
-    // the format's byte rate, as a writer stores them.
+    // while counting compressed streams in blocks; a block then lasts
+    // blockTimeScale / blockTimeRate seconds: the stream header's own values,
+    // read from the file, or else the format's block size and byte rate.
     bool blockTimesFromFormat;
+    DWORD blockTimeScale;
+    DWORD blockTimeRate;
+    // PCM frames per source block, as a fraction: the samples per block the
+    // format declares (ADPCM, GSM), else the block's duration. A seek lands
+    // on the exact first frame of a block, so that a read from any frame
+    // gives what a read from the start gives there.
+    ULONGLONG blockFramesNumerator;
+    ULONGLONG blockFramesDenominator;
     // PCM read ahead in large pieces: one platform read per sample frame
     // costs far more than the copy.
     std::unique_ptr<BYTE[]> pcmCache;
