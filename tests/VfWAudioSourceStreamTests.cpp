@@ -425,3 +425,55 @@ INSTANTIATE_TEST_SUITE_P(Files, VfWAudioFfmpegAdpcm,
                                          "mends-ms-mono.avi"));
 
 } // namespace
+
+namespace {
+
+// An MPEG audio stream of 418-byte blocks (128 kb/s at 44.1 kHz) whose last
+// `silentBlocks` blocks hold no frame: ACM decodes them to nothing.
+AudioSpec mp3EndingInEmptyBlocks(const std::vector<BYTE>& frames, size_t silentBlocks)
+{
+    MPEGLAYER3WAVEFORMAT format = {};
+    format.wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
+    format.wfx.nChannels = 1;
+    format.wfx.nSamplesPerSec = 44100;
+    format.wfx.nAvgBytesPerSec = 16000;
+    format.wfx.nBlockAlign = 418;
+    format.wfx.cbSize = MPEGLAYER3_WFX_EXTRA_BYTES;
+    format.wID = MPEGLAYER3_ID_MPEG;
+    format.fdwFlags = MPEGLAYER3_FLAG_PADDING_ISO;
+    format.nBlockSize = 418;
+    format.nFramesPerBlock = 1;
+    AudioSpec spec;
+    const auto* bytes = reinterpret_cast<const BYTE*>(&format);
+    spec.format.assign(bytes, bytes + sizeof(format));
+    spec.data = frames;
+    spec.data.resize((frames.size() / 418 + silentBlocks) * 418, 0);
+    return spec;
+}
+
+// One read to the end decodes the empty blocks after the last frames: the
+// frames still cached then read again from the cache, as before.
+TEST_F(VfWAudioSource, CachedFramesReadAgainAfterBlocksThatDecodeToNothing)
+{
+    REQUIRE_MEDIA(mp3, "mends-tone.mp3");
+    std::string path = folder.path("mp3.avi");
+    ASSERT_TRUE(writeAvi(path, {}, {mp3EndingInEmptyBlocks(readWhole(mp3), 10)}));
+    auto audio = openAudio(path);
+    ASSERT_EQ(audio->lastError, 0) << audio->ErrorMessage(audio->lastError);
+    long length = audio->duration();
+    std::vector<BYTE> all = samples(*audio, 0, length - 1);
+    ASSERT_EQ(all.size(), static_cast<size_t>(length) * 2);
+    // The last sounding frame lies in the last block that decoded to frames.
+    long last = length - 1;
+    while (last > 0 && all[last * 2] == 0 && all[last * 2 + 1] == 0)
+        --last;
+    ASSERT_GT(last, 44100);
+    ASSERT_LT(last, length - 1152);
+    for (long first : {last - 10, last - 300}) {
+        std::vector<BYTE> again = samples(*audio, first, last);
+        EXPECT_EQ(audio->lastError, 0) << first;
+        EXPECT_TRUE(std::equal(again.begin(), again.end(), all.begin() + first * 2)) << first;
+    }
+}
+
+} // namespace

@@ -107,3 +107,6 @@ make mends-ms-mono.avi ff -f lavfi -i "$(picture 32x24 25 3)" -f lavfi -i "$(swe
 for f in mends-ima-mono.wav mends-ms-stereo.wav mends-ima-stereo.avi mends-ms-mono.avi; do
     make "$f.s16" ff -i "$f" -map 0:a -f s16le -c:a pcm_s16le "$f.s16"
 done
+# mends-: bare MPEG audio frames (no tags), to build AVI streams around.
+make mends-tone.mp3 ff -f lavfi -i "$(tone 440 44100 1)" -ac 1 -c:a libmp3lame -b:a 128k \
+    -write_xing 0 -id3v2_version 0 -f mp3 mends-tone.mp3
