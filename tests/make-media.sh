@@ -110,3 +110,7 @@ done
 # mends-: bare MPEG audio frames (no tags), to build AVI streams around.
 make mends-tone.mp3 ff -f lavfi -i "$(tone 440 44100 1)" -ac 1 -c:a libmp3lame -b:a 128k \
     -write_xing 0 -id3v2_version 0 -f mp3 mends-tone.mp3
+# mends-: XviD (MPEG-4) video with MP3 audio, as downloaded AVIs commonly are.
+make mends-xvid-mp3.avi ff -f lavfi -i "$(picture 160x120 25 4)" -f lavfi -i "$(tone 440 44100 4)" \
+    -c:v mpeg4 -vtag XVID -c:a libmp3lame -b:a 64k mends-xvid-mp3.avi
+make mends-xvid-mp3.avi.s16 ff -i mends-xvid-mp3.avi -map 0:a -f s16le -c:a pcm_s16le mends-xvid-mp3.avi.s16

@@ -211,8 +211,12 @@ Verdict checkAudioFormat(const std::vector<BYTE>& format)
 
 struct Stream {
     DWORD type = 0;
+    DWORD scale = 0;
+    DWORD rate = 0;
     DWORD start = 0;
     DWORD length = 0;
+    // The header's sample size, and the one the platform reads with.
+    DWORD headerSampleSize = 0;
     DWORD sampleSize = 0;
     // What the index (or the 'movi' walk) gives.
     U64 chunks = 0;
@@ -268,9 +272,12 @@ Verdict checkStreamList(const File& file, const Chunk& list, Stream& stream)
         return Verdict::BadStreamList;
     const BYTE* h = header.data();
     stream.type = word32(h);
+    stream.scale = word32(h + 20);
+    stream.rate = word32(h + 24);
     stream.start = word32(h + 28);
     stream.length = word32(h + 32);
-    stream.sampleSize = word32(h + 44);
+    stream.headerSampleSize = word32(h + 44);
+    stream.sampleSize = stream.headerSampleSize;
     // A zero rate or scale is left to the sources, which refuse it at open.
     bool video = stream.type == fourcc("vids"), audio = stream.type == fourcc("auds");
     if (video)
@@ -402,22 +409,26 @@ Verdict walkMovie(const File& file, const Chunk& list, const Chunk& movi, std::v
 }
 
 // A stream that starts late (dwStart) still has one chunk per frame of its
-// length; only a length its chunks do not hold is refused.
+// length; only a length its chunks do not hold is refused. An audio stream of
+// variable-size chunks that the platform reads as fixed-size samples gets
+// its own verdict: only a reader that stops at its last byte may read it.
 Verdict checkLengths(const std::vector<Stream>& streams)
 {
+    Verdict verdict = Verdict::Safe;
     for (const Stream& s : streams) {
         if (U64(s.start) + s.length > 0x7FFFFFFF)
             return Verdict::LengthBeyondData;
-        bool beyond = s.sampleSize == 0 ? s.length > s.chunks : U64(s.length) * s.sampleSize > s.bytes;
-        if (beyond)
+        if (s.sampleSize == 0 ? s.length <= s.chunks : U64(s.length) * s.sampleSize <= s.bytes)
+            continue;
+        if (s.headerSampleSize != 0 || s.length > s.chunks)
             return Verdict::LengthBeyondData;
+        verdict = Verdict::AudioReadPastItsChunks;
     }
-    return Verdict::Safe;
+    return verdict;
 }
 
-Verdict checkAviForm(const File& file, const Chunk& riff)
+Verdict parseAviForm(const File& file, const Chunk& riff, std::vector<Stream>& streams)
 {
-    std::vector<Stream> streams;
     DWORD flags = 0;
     Chunk chunk, hdrl, movi, idx1;
     bool haveHeader = false, haveMovie = false, haveIndex = false;
@@ -446,9 +457,15 @@ Verdict checkAviForm(const File& file, const Chunk& riff)
         if (Verdict v = checkIndex(file, idx1, movi, streams); v != Verdict::Safe)
             return v;
     if (!(flags & kHasIndex))
-        if (Verdict v = walkMovie(file, movi, movi, streams); v != Verdict::Safe)
-            return v;
-    return checkLengths(streams);
+        return walkMovie(file, movi, movi, streams);
+    return Verdict::Safe;
+}
+
+Verdict checkAviForm(const File& file, const Chunk& riff)
+{
+    std::vector<Stream> streams;
+    Verdict v = parseAviForm(file, riff, streams);
+    return v != Verdict::Safe ? v : checkLengths(streams);
 }
 
 // A WAVE file as the platform's wave handler reads it: a format, then data.
@@ -512,45 +529,31 @@ Verdict check(const char* fileName)
     return checkExtensions(file, riff.end() + (riff.size & 1));
 }
 
-namespace {
-
-// The first chunk `id` among the children of `parent`.
-bool findChild(const File& file, const Chunk& parent, DWORD id, DWORD type, Chunk& found)
-{
-    Children children = inside(file, parent);
-    while (children.next(found))
-        if (found.id == id && found.type == type)
-            return true;
-    return false;
-}
-
-} // namespace
-
-bool storedTimeBase(const char* fileName, DWORD type, int index, DWORD& scale, DWORD& rate)
+bool storedStream(const char* fileName, DWORD type, int index, StoredStream& stored)
 {
     File file(fileName);
     Children top(file, 0, file.size());
-    Chunk riff, hdrl, list, strh;
+    Chunk riff;
+    std::vector<Stream> streams;
     if (!file.opened() || !top.next(riff) || riff.id != kRiff || riff.type != fourcc("AVI ")
-        || !findChild(file, riff, kList, fourcc("hdrl"), hdrl))
+        || parseAviForm(file, riff, streams) != Verdict::Safe)
         return false;
-    Children lists = inside(file, hdrl);
-    std::vector<BYTE> header;
-    while (lists.next(list)) {
-        if (list.id != kList || list.type != fourcc("strl") || !findChild(file, list, fourcc("strh"), 0, strh)
-            || readChunk(file, strh, header, kStreamHeaderSize, Verdict::BadStreamHeader) != Verdict::Safe
-            || word32(header.data()) != type || index-- > 0)
+    for (const Stream& s : streams) {
+        if (s.type != type || index-- > 0)
             continue;
-        scale = word32(header.data() + 20);
-        rate = word32(header.data() + 24);
-        return scale != 0 && rate != 0;
+        stored.scale = s.scale;
+        stored.rate = s.rate;
+        stored.sampleSize = s.headerSampleSize;
+        stored.bytes = s.bytes;
+        return true;
     }
     return false;
 }
 
-bool isSafe(const char* fileName)
+bool isSafe(const char* fileName, Verdict tolerated)
 {
-    return check(fileName) == Verdict::Safe;
+    Verdict verdict = check(fileName);
+    return verdict == Verdict::Safe || verdict == tolerated;
 }
 
 const char* name(Verdict verdict)
@@ -568,6 +571,7 @@ const char* name(Verdict verdict)
     case Verdict::BadIndex: return "bad index";
     case Verdict::LengthBeyondData: return "length beyond data";
     case Verdict::MissingIndex: return "missing index";
+    case Verdict::AudioReadPastItsChunks: return "audio read past its chunks";
     }
     return "?";
 }

@@ -39,7 +39,7 @@ WORD declaredSamplesPerBlock(const WAVEFORMATEX& format)
 VfWAudioSourceStream::VfWAudioSourceStream()
     : outputCapacity(0), conversion(nullptr), conversionHeader(), sourceLength(0),
       decodedFirst(kNoCache), decodedLast(0), nextBlock(0), position(0), started(false), blockTimesFromFormat(false),
-      blockTimeScale(0), blockTimeRate(0), blockFramesNumerator(1), blockFramesDenominator(1), pcmCacheCapacity(0), pcmCacheFirst(0), pcmCacheCount(0), decodedBytes(0)
+      blockTimeScale(0), blockTimeRate(0), blockFramesNumerator(1), blockFramesDenominator(1), pcmCacheCapacity(0), pcmCacheFirst(0), pcmCacheCount(0), decodedBytes(0), readableBytes(-1)
 {
 }
 
@@ -60,8 +60,11 @@ VfWAudioSourceStream* VfWAudioSourceStream::open(char* fileName, int streamIndex
 int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
 {
     AVISTREAMINFOA info;
-    if (int code = openStream(fileName, streamtypeAUDIO, streamIndex, info))
+    if (int code = openStream(fileName, streamtypeAUDIO, streamIndex, info, true))
         return code;
+    AviFileCheck::StoredStream storedValues;
+    const AviFileCheck::StoredStream* stored =
+        AviFileCheck::storedStream(fileName, streamtypeAUDIO, streamIndex, storedValues) ? &storedValues : nullptr;
     LONG size;
     // Stored PCM formats are often 16 bytes; the rest of the 18 reads as zero.
     if (int code = readFormat(sourceFormat, size, sizeof(WAVEFORMATEX)))
@@ -79,7 +82,10 @@ int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
         length = streamLength();
         if (length == -1)
             return VfWError::UndefinedLength;
-    } else if (int code = openDecoder(fileName, streamIndex, info)) {
+        stopAtLastStoredByte(stored, info);
+        if (readableBytes >= 0 && length > readableBytes / waveFormat.nBlockAlign)
+            length = static_cast<long>(readableBytes / waveFormat.nBlockAlign);
+    } else if (int code = openDecoder(stored, info)) {
         return code;
     }
     unusable = false;
@@ -88,7 +94,15 @@ int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
     return VfWError::Success;
 }
 
-void VfWAudioSourceStream::setBlockTimes(char* fileName, int streamIndex, const AVISTREAMINFOA& info)
+void VfWAudioSourceStream::stopAtLastStoredByte(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info)
+{
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    if (stored && stored->sampleSize == 0 && info.dwSampleSize == source.nBlockAlign
+        && stored->bytes < static_cast<ULONGLONG>(info.dwLength) * source.nBlockAlign)
+        readableBytes = static_cast<LONGLONG>(stored->bytes);
+}
+
+void VfWAudioSourceStream::setBlockTimes(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info)
 {
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
     if (info.dwScale != 1 || info.dwRate != source.nSamplesPerSec || source.nAvgBytesPerSec == 0
@@ -96,17 +110,22 @@ void VfWAudioSourceStream::setBlockTimes(char* fileName, int streamIndex, const 
         return;
     blockTimesFromFormat = true;
     // The format's byte rate is an estimate (ffmpeg stores its default bit
-    // rate there for ADPCM); the header's is exact where a writer stored one.
-    if (!AviFileCheck::storedTimeBase(fileName, streamtypeAUDIO, streamIndex, blockTimeScale, blockTimeRate)) {
+    // rate there for ADPCM); the header's is exact where a writer stored one
+    // for samples of one block.
+    if (stored && stored->sampleSize == source.nBlockAlign && stored->scale != 0 && stored->rate != 0) {
+        blockTimeScale = stored->scale;
+        blockTimeRate = stored->rate;
+    } else {
         blockTimeScale = source.nBlockAlign;
         blockTimeRate = source.nAvgBytesPerSec;
     }
 }
 
-int VfWAudioSourceStream::openDecoder(char* fileName, int streamIndex, const AVISTREAMINFOA& info)
+int VfWAudioSourceStream::openDecoder(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info)
 {
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
-    setBlockTimes(fileName, streamIndex, info);
+    setBlockTimes(stored, info);
+    stopAtLastStoredByte(stored, info);
     waveFormat = WAVEFORMATEX();
     waveFormat.wFormatTag = WAVE_FORMAT_PCM;
     waveFormat.nChannels = source.nChannels;
@@ -142,7 +161,9 @@ int VfWAudioSourceStream::openDecoder(char* fileName, int streamIndex, const AVI
     }
 
     sourceLength = streamLength();
-    LONG end = sourceLength == -1 ? -1 : blockToTime(sourceLength);
+    if (readableBytes >= 0 && sourceLength > (readableBytes + source.nBlockAlign - 1) / source.nBlockAlign)
+        sourceLength = static_cast<LONG>((readableBytes + source.nBlockAlign - 1) / source.nBlockAlign);
+    LONG end = sourceLength == -1 ? -1 : endTime();
     if (end == -1)
         return VfWError::UndefinedLength;
     if (end > 1)
@@ -156,6 +177,18 @@ LONG VfWAudioSourceStream::formatBlockTime(LONGLONG block)
     if (block < 0)
         return -1;
     auto time = static_cast<unsigned __int128>(block) * blockTimeScale * 1000 / blockTimeRate;
+    return time > LONG_MAX ? -1 : static_cast<LONG>(time);
+}
+
+// Milliseconds from the stream's start to its end: the end of its last block,
+// or of its last stored byte when the stream ends inside a block.
+LONG VfWAudioSourceStream::endTime()
+{
+    if (readableBytes < 0 || !blockTimesFromFormat)
+        return blockToTime(sourceLength);
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    auto time = static_cast<unsigned __int128>(readableBytes) * blockTimeScale * 1000
+        / (static_cast<ULONGLONG>(source.nBlockAlign) * blockTimeRate);
     return time > LONG_MAX ? -1 : static_cast<LONG>(time);
 }
 
@@ -211,6 +244,8 @@ double VfWAudioSourceStream::msDuration()
     if (notOpened())
         return -1.0;
     lastError = VfWError::Success;
+    if (readableBytes >= 0)
+        return static_cast<double>(endTime());
     return static_cast<double>(formatBlockTime(static_cast<LONGLONG>(AVIStreamStart(stream)) + sourceLength));
 }
 
@@ -391,9 +426,11 @@ int VfWAudioSourceStream::produceFrame(BYTE* out)
     return VfWError::Success;
 }
 
-// Reads block `nextBlock` with the size of its own chunk: a stream may store
-// chunks shorter than nBlockAlign (MP3, whose block size Wine takes as the
-// sample size), and a read of a whole block there runs past the last chunk.
+// Reads block `nextBlock` with the size of its own chunk (Windows gives a
+// stream of variable-size chunks one chunk per sample), and never past the
+// last stored byte (Wine reads such a stream in blocks of nBlockAlign bytes:
+// the last one is shorter, and the platform then reports a buffer too small
+// for the block while it has read every byte there is).
 int VfWAudioSourceStream::readSourceBlock(DWORD& bytes)
 {
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
@@ -403,9 +440,16 @@ int VfWAudioSourceStream::readSourceBlock(DWORD& bytes)
         return VfWError::ReadError;
     if (size > source.nBlockAlign)
         size = source.nBlockAlign;
+    bool shortened = false;
+    if (readableBytes >= 0) {
+        LONGLONG left = readableBytes - static_cast<LONGLONG>(nextBlock) * source.nBlockAlign;
+        shortened = left < size;
+        size = static_cast<LONG>(left < 0 ? 0 : left < size ? left : size);
+    }
     LONG read = 0;
-    if (size > 0 && (AVIStreamRead(stream, platform, 1, sourceBlock.get(), size, &read, nullptr) != AVIERR_OK
-                     || read < 0 || read > size))
+    HRESULT result = size > 0 ? AVIStreamRead(stream, platform, 1, sourceBlock.get(), size, &read, nullptr) : AVIERR_OK;
+    bool complete = result == AVIERR_OK || (shortened && result == AVIERR_BUFFERTOOSMALL && read == size);
+    if (!complete || read < 0 || read > size)
         return VfWError::ReadError;
     bytes = static_cast<DWORD>(read);
     return VfWError::Success;

@@ -7,6 +7,10 @@
 
 #include <msacm.h>
 
+namespace AviFileCheck {
+struct StoredStream;
+}
+
 // PCM sample frames of an AVI audio stream. A PCM stream is read as stored;
 // any other format is decoded through ACM one source block at a time, with the
 // last decoded block kept so that consecutive requests never seek.
@@ -27,8 +31,9 @@ public:
 private:
     VfWAudioSourceStream();
     int openAudio(char* fileName, int streamIndex);
-    int openDecoder(char* fileName, int streamIndex, const AVISTREAMINFOA& info);
-    void setBlockTimes(char* fileName, int streamIndex, const AVISTREAMINFOA& info);
+    int openDecoder(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info);
+    void setBlockTimes(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info);
+    void stopAtLastStoredByte(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info);
     bool reserveOutput(long frames);
     int seek(long first);
     int produceFrame(BYTE* out);
@@ -37,6 +42,7 @@ private:
     int readPcm(long first, long last);
     bool fillPcmCache(long position, long last);
     int readPcmSampleBySample(long position, long first, long last);
+    LONG endTime();
     LONG blockToTime(LONG block);
     LONG formatBlockTime(LONGLONG block);
     void setBlockFrames(const AVISTREAMINFOA& info);
@@ -77,4 +83,9 @@ private:
     long pcmCacheCount;
     // Bytes of the decoded buffer that hold the cached frames.
     DWORD decodedBytes;
+    // Wine reads an audio stream of variable-size chunks (MP3 as ffmpeg
+    // writes it) as samples of nBlockAlign bytes, with the header's length
+    // in chunks, and aborts on a read past the last chunk: the stream then
+    // ends at its last stored byte. -1 where the platform's length holds.
+    LONGLONG readableBytes;
 };
