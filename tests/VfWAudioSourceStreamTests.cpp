@@ -410,14 +410,13 @@ TEST_P(VfWAudioFfmpegAdpcm, ReadsLikeFfmpegFromAnyFrame)
     std::vector<BYTE> all = samples(*audio, 0, audio->duration() - 1);
     EXPECT_LT(differenceEnergy(all, decoded), 1e-4);
     expectScatteredReadsEqual(*audio, all, 300);
-    // In AVI the stream header's rate gives the length: every frame of the
-    // blocks (ffmpeg decodes them all) but the last millisecond. A WAV file
-    // has only the format's byte rate, which ffmpeg does not store exactly.
-    if (std::string(GetParam()).find(".avi") != std::string::npos) {
-        long frames = static_cast<long>(decoded.size() / audio->format()->nBlockAlign);
-        EXPECT_LE(audio->duration(), frames);
-        EXPECT_GE(audio->duration(), frames - 2 * 22050 / 1000);
-    }
+    // Every frame of the blocks (ffmpeg decodes them all) but the last
+    // millisecond, timed by the AVI stream header or, in a WAVE file, by the
+    // samples per block (ffmpeg's byte rate there is its default bit rate).
+    long frames = static_cast<long>(decoded.size() / audio->format()->nBlockAlign);
+    EXPECT_LE(audio->duration(), frames);
+    EXPECT_GE(audio->duration(), frames - 2 * 22050 / 1000);
+    EXPECT_NEAR(audio->msDuration(), frames * 1000.0 / 22050, 1.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, VfWAudioFfmpegAdpcm,

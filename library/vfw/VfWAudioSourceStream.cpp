@@ -105,6 +105,17 @@ void VfWAudioSourceStream::stopAtLastStoredByte(const AviFileCheck::StoredStream
 void VfWAudioSourceStream::setBlockTimes(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info)
 {
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    // A WAVE file has no stream header: the platform times its blocks by the
+    // format's byte rate, which ffmpeg does not store exactly for ADPCM (its
+    // default bit rate: 3 s of IMA ADPCM read as 2.1 s). The samples per
+    // block the format declares time them exactly.
+    WORD samples = declaredSamplesPerBlock(source);
+    if (!stored && samples != 0 && info.dwSampleSize == source.nBlockAlign) {
+        blockTimesFromFormat = true;
+        blockTimeScale = samples;
+        blockTimeRate = source.nSamplesPerSec;
+        return;
+    }
     if (info.dwScale != 1 || info.dwRate != source.nSamplesPerSec || source.nAvgBytesPerSec == 0
         || source.nAvgBytesPerSec == source.nSamplesPerSec * source.nBlockAlign)
         return;
