@@ -39,7 +39,8 @@ WORD declaredSamplesPerBlock(const WAVEFORMATEX& format)
 VfWAudioSourceStream::VfWAudioSourceStream()
     : outputCapacity(0), conversion(nullptr), conversionHeader(), sourceLength(0),
       decodedFirst(kNoCache), decodedLast(0), nextBlock(0), position(0), started(false), blockTimesFromFormat(false),
-      blockTimeScale(0), blockTimeRate(0), blockFramesNumerator(1), blockFramesDenominator(1), pcmCacheCapacity(0), pcmCacheFirst(0), pcmCacheCount(0), decodedBytes(0), readableBytes(-1)
+      blockTimeScale(0), blockTimeRate(0), blockFramesNumerator(1), blockFramesDenominator(1), pcmCacheCapacity(0),
+      pcmCacheFirst(0), pcmCacheCount(0), decodedBytes(0), readableBytes(-1)
 {
 }
 

@@ -63,9 +63,11 @@ private:
     long position;
     bool started;
     // Wine's AVI reader gives every audio stream the units of its sample rate
-    // while counting compressed streams in blocks; a block then lasts
-    // blockTimeScale / blockTimeRate seconds: the stream header's own values,
-    // read from the file, or else the format's block size and byte rate.
+    // while counting compressed streams in blocks, and a WAVE file has only
+    // the format's byte rate; a block then lasts blockTimeScale /
+    // blockTimeRate seconds: the stream header's own values, read from the
+    // file, the samples per block of a WAVE file's format, or else the
+    // format's block size and byte rate.
     bool blockTimesFromFormat;
     DWORD blockTimeScale;
     DWORD blockTimeRate;
