@@ -416,7 +416,8 @@ namespace {
 // An uncompressed 24-bit stream is handed through by the frame extraction
 // with its stored header: a header other than the 40-byte BI_RGB request
 // (a longer one, or a colour table) fails with 11 instead of pixels read
-// from the wrong place; the stored header as requested gives the pixels.
+// from the wrong place; the stored header as requested gives the pixels,
+// also when bytes follow it in the stored format.
 TEST_F(VfWVideoSource, DeliveredHeaderOtherThanRequestedFailsWith11)
 {
     VideoSpec layout;
@@ -427,7 +428,15 @@ TEST_F(VfWVideoSource, DeliveredHeaderOtherThanRequestedFailsWith11)
     ASSERT_EQ(video->lastError, 0);
     expectFrame(*video, 1, 1, 0, 1);
 
+    // Bytes after the header of the stored format (still a 40-byte header
+    // without colours): the pixels as written, not 16 bytes off.
     layout.extra.assign(4 * sizeof(RGBQUAD), 0x40);
+    std::string trailing = folder.path("trailing.avi");
+    ASSERT_TRUE(writeAvi(trailing, {layout}));
+    auto padded = openVideo(trailing);
+    ASSERT_EQ(padded->lastError, 0);
+    expectFrame(*padded, 1, 1, 0, 1);
+
     struct Patch {
         size_t offset;
         DWORD value;
