@@ -172,6 +172,15 @@ TEST_F(AviFileCheckTest, JudgesMp3LengthsByThePlatformsSampleSize)
     EXPECT_EQ(audio.sampleSize, 0u);
     EXPECT_GT(audio.bytes, 0u);
     EXPECT_FALSE(AviFileCheck::storedStream(file.c_str(), streamtypeAUDIO, 1, audio));
+
+    // The tolerable verdict does not hide a damaged extension after it.
+    Bytes bytes = load(file);
+    Bytes avix = list("RIFF", "AVIX", list("LIST", "movi", chunk("01wb", Bytes(16, 1))));
+    put32(avix, 4, 0x7FFFFFF0);
+    append(bytes, avix);
+    std::string damaged = path("mp3-avix.avi");
+    save(damaged, bytes);
+    EXPECT_EQ(AviFileCheck::check(damaged.c_str()), Verdict::ChunkOutOfBounds);
 }
 
 TEST_F(AviFileCheckTest, PassesAnOpenDMLExtension)

@@ -524,9 +524,11 @@ Verdict check(const char* fileName)
     Verdict v = riff.type == fourcc("AVI ") ? checkAviForm(file, riff)
         : riff.type == fourcc("WAVE")       ? checkWaveForm(file, riff)
                                             : Verdict::UnknownForm;
-    if (v != Verdict::Safe || riff.type != fourcc("AVI "))
+    if ((v != Verdict::Safe && v != Verdict::AudioReadPastItsChunks) || riff.type != fourcc("AVI "))
         return v;
-    return checkExtensions(file, riff.end() + (riff.size & 1));
+    // A tolerable verdict must not hide a fault of the extensions.
+    Verdict extensions = checkExtensions(file, riff.end() + (riff.size & 1));
+    return extensions != Verdict::Safe ? extensions : v;
 }
 
 bool storedStream(const char* fileName, DWORD type, int index, StoredStream& stored)
