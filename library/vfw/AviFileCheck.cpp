@@ -221,6 +221,8 @@ struct Stream {
     // What the index (or the 'movi' walk) gives.
     U64 chunks = 0;
     U64 bytes = 0;
+    // Where the size of each chunk goes, for the one stream that asks.
+    std::vector<DWORD>* sizes = nullptr;
 };
 
 // OpenDML super index: the standard indexes it names lie inside the file.
@@ -354,6 +356,8 @@ Verdict countChunk(std::vector<Stream>& streams, DWORD id, U64 offset, U64 lengt
     if (!isPaletteChange(id)) {
         streams[number].chunks += 1;
         streams[number].bytes += length;
+        if (streams[number].sizes)
+            streams[number].sizes->push_back(static_cast<DWORD>(length));
     }
     return Verdict::Safe;
 }
@@ -427,7 +431,19 @@ Verdict checkLengths(const std::vector<Stream>& streams)
     return verdict;
 }
 
-Verdict parseAviForm(const File& file, const Chunk& riff, std::vector<Stream>& streams)
+// Occurrence `index` of the streams of type `type`, or null.
+Stream* findStream(std::vector<Stream>& streams, DWORD type, int index)
+{
+    for (Stream& s : streams)
+        if (s.type == type && index-- == 0)
+            return &s;
+    return nullptr;
+}
+
+// The streams of the file with what the index gives for each; the chunk
+// sizes of occurrence `index` of the streams of type `type` go to `sizes`.
+Verdict parseAviForm(const File& file, const Chunk& riff, std::vector<Stream>& streams, DWORD type = 0,
+                     int index = 0, std::vector<DWORD>* sizes = nullptr)
 {
     DWORD flags = 0;
     Chunk chunk, hdrl, movi, idx1;
@@ -451,6 +467,8 @@ Verdict parseAviForm(const File& file, const Chunk& riff, std::vector<Stream>& s
         return Verdict::MissingHeader;
     if (Verdict v = checkHeaderList(file, hdrl, streams, flags); v != Verdict::Safe)
         return v;
+    if (Stream* kept = sizes ? findStream(streams, type, index) : nullptr)
+        kept->sizes = sizes;
     if ((flags & kHasIndex) && !haveIndex)
         return Verdict::MissingIndex;
     if (haveIndex)
@@ -537,19 +555,18 @@ bool storedStream(const char* fileName, DWORD type, int index, StoredStream& sto
     Children top(file, 0, file.size());
     Chunk riff;
     std::vector<Stream> streams;
+    stored.chunkSizes.clear();
     if (!file.opened() || !top.next(riff) || riff.id != kRiff || riff.type != fourcc("AVI ")
-        || parseAviForm(file, riff, streams) != Verdict::Safe)
+        || parseAviForm(file, riff, streams, type, index, &stored.chunkSizes) != Verdict::Safe)
         return false;
-    for (const Stream& s : streams) {
-        if (s.type != type || index-- > 0)
-            continue;
-        stored.scale = s.scale;
-        stored.rate = s.rate;
-        stored.sampleSize = s.headerSampleSize;
-        stored.bytes = s.bytes;
-        return true;
-    }
-    return false;
+    const Stream* s = findStream(streams, type, index);
+    if (!s)
+        return false;
+    stored.scale = s->scale;
+    stored.rate = s->rate;
+    stored.sampleSize = s->headerSampleSize;
+    stored.bytes = s->bytes;
+    return true;
 }
 
 bool isSafe(const char* fileName, Verdict tolerated)

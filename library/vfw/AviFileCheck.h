@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include <windows.h>
 
 // A structural check of a file before the platform's AVIFile parser reads it.
@@ -53,12 +55,13 @@ Verdict check(const char* fileName);
 bool isSafe(const char* fileName, Verdict tolerated = Verdict::Safe);
 
 // What the file itself stores for a stream: its header's time base and
-// sample size, and the bytes of its chunks as the index lists them.
+// sample size, and its chunks as the index lists them.
 struct StoredStream {
     DWORD scale = 0;
     DWORD rate = 0;
     DWORD sampleSize = 0;
     unsigned long long bytes = 0;
+    std::vector<DWORD> chunkSizes;
 };
 
 // The stored values of occurrence `index` (from 0) of the streams of type

@@ -12,6 +12,10 @@ namespace {
 
 constexpr long kNoCache = 0x7FFFFFFF;
 constexpr long kPcmReadAhead = 16384;
+// Chunks decoded before the one a seek aims at: an MP3 frame takes data of
+// the frames before from its bit reservoir (up to 511 bytes, five frames at
+// 32 kb/s) and overlaps its transform with the frame before.
+constexpr size_t kChunkPreroll = 6;
 // Larger requests are refused rather than allocated.
 constexpr ULONGLONG kMaxOutputBytes = 1ULL << 30;
 
@@ -40,7 +44,8 @@ VfWAudioSourceStream::VfWAudioSourceStream()
     : outputCapacity(0), conversion(nullptr), conversionHeader(), sourceLength(0),
       decodedFirst(kNoCache), decodedLast(0), nextBlock(0), position(0), started(false), blockTimesFromFormat(false),
       blockTimeScale(0), blockTimeRate(0), blockFramesNumerator(1), blockFramesDenominator(1), pcmCacheCapacity(0),
-      pcmCacheFirst(0), pcmCacheCount(0), decodedBytes(0), readableBytes(-1)
+      pcmCacheFirst(0), pcmCacheCount(0), decodedBytes(0), readableBytes(-1), chunkScale(0),
+      chunkRate(0), skipBytes(0)
 {
 }
 
@@ -101,6 +106,16 @@ void VfWAudioSourceStream::stopAtLastStoredByte(const AviFileCheck::StoredStream
     if (stored && stored->sampleSize == 0 && info.dwSampleSize == source.nBlockAlign
         && stored->bytes < static_cast<ULONGLONG>(info.dwLength) * source.nBlockAlign)
         readableBytes = static_cast<LONGLONG>(stored->bytes);
+    if (readableBytes < 0 || stored->scale == 0 || stored->rate == 0)
+        return;
+    chunkStarts.reserve(stored->chunkSizes.size());
+    ULONGLONG at = 0;
+    for (DWORD size : stored->chunkSizes) {
+        chunkStarts.push_back(at);
+        at += size;
+    }
+    chunkScale = stored->scale;
+    chunkRate = stored->rate;
 }
 
 void VfWAudioSourceStream::setBlockTimes(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info)
@@ -399,6 +414,10 @@ bool VfWAudioSourceStream::reserveOutput(long frames)
 // `first`; past the last block, on `first` itself, which reads as silence.
 int VfWAudioSourceStream::seek(long first)
 {
+    if (!chunkStarts.empty()) {
+        seekChunk(first);
+        return VfWError::Success;
+    }
     LONGLONG block = frameToBlock(first);
     LONG found = sourceLength;
     LONGLONG start = first;
@@ -414,6 +433,29 @@ int VfWAudioSourceStream::seek(long first)
     decodedLast = position - 1;
     started = false;
     return VfWError::Success;
+}
+
+// Positions the decoder a few chunks before the chunk that holds `first`,
+// on the first byte of that chunk and its first PCM frame.
+void VfWAudioSourceStream::seekChunk(long first)
+{
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    ULONGLONG framesNumerator = static_cast<ULONGLONG>(chunkScale) * waveFormat.nSamplesPerSec;
+    auto chunk = static_cast<unsigned __int128>(first) * chunkRate / framesNumerator;
+    started = false;
+    skipBytes = 0;
+    if (chunk >= chunkStarts.size()) {
+        nextBlock = sourceLength;
+        position = first;
+    } else {
+        size_t from = static_cast<size_t>(chunk) > kChunkPreroll ? static_cast<size_t>(chunk) - kChunkPreroll : 0;
+        ULONGLONG byte = chunkStarts[from];
+        nextBlock = static_cast<long>(byte / source.nBlockAlign);
+        skipBytes = static_cast<DWORD>(byte % source.nBlockAlign);
+        position = static_cast<long>(static_cast<unsigned __int128>(from) * framesNumerator / chunkRate);
+    }
+    decodedFirst = position;
+    decodedLast = position - 1;
 }
 
 // Writes the decoded frame at `position` to `out`.
@@ -473,6 +515,12 @@ int VfWAudioSourceStream::decodeNextBlock(bool& decoded)
     if (int code = readSourceBlock(bytes))
         return code;
     nextBlock += 1;
+    if (skipBytes) {
+        DWORD skip = skipBytes < bytes ? skipBytes : bytes;
+        std::memmove(sourceBlock.get(), sourceBlock.get() + skip, bytes - skip);
+        bytes -= skip;
+        skipBytes = 0;
+    }
     if (bytes == 0)
         return VfWError::Success;
     conversionHeader.cbSrcLength = bytes;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "../core/AudioSourceStream.h"
 #include "VfWSourceStream.h"
@@ -36,6 +37,7 @@ private:
     void stopAtLastStoredByte(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info);
     bool reserveOutput(long frames);
     int seek(long first);
+    void seekChunk(long first);
     int produceFrame(BYTE* out);
     int readSourceBlock(DWORD& bytes);
     int decodeNextBlock(bool& decoded);
@@ -90,4 +92,13 @@ private:
     // in chunks, and aborts on a read past the last chunk: the stream then
     // ends at its last stored byte. -1 where the platform's length holds.
     LONGLONG readableBytes;
+    // There, a block of nBlockAlign bytes starts inside a chunk (an MP3
+    // frame) and a seek to a block start would set the decoder mid-frame:
+    // a seek goes to a chunk, found in the chunks' byte offsets, whose first
+    // frame is chunkScale / chunkRate seconds times its number. skipBytes
+    // are the bytes of the next block read before that chunk.
+    std::vector<ULONGLONG> chunkStarts;
+    DWORD chunkScale;
+    DWORD chunkRate;
+    DWORD skipBytes;
 };
