@@ -159,11 +159,28 @@ TEST_F(AviFileCheckTest, PassesFilesOfOtherWriters)
 // ffmpeg stores MP3 with a block size of one frame (1152) and counts the
 // stream in frames. Wine's AVIFile takes the block size as the sample size, so
 // the length claims far more bytes than the chunks hold and a read near the
-// end aborts on its assertion; Windows takes the header's sample size.
+// end aborts on its assertion; Windows takes the header's sample size. Only
+// a reader that stops at the last stored byte may read such a file.
 TEST_F(AviFileCheckTest, JudgesMp3LengthsByThePlatformsSampleSize)
 {
     REQUIRE_MEDIA(file, "check-ffmpeg-mp3.avi");
-    EXPECT_EQ(AviFileCheck::check(file.c_str()), runsUnderWine() ? Verdict::LengthBeyondData : Verdict::Safe);
+    EXPECT_EQ(AviFileCheck::check(file.c_str()), runsUnderWine() ? Verdict::AudioReadPastItsChunks : Verdict::Safe);
+    EXPECT_EQ(AviFileCheck::isSafe(file.c_str()), !runsUnderWine());
+    EXPECT_TRUE(AviFileCheck::isSafe(file.c_str(), Verdict::AudioReadPastItsChunks));
+    AviFileCheck::StoredStream audio;
+    ASSERT_TRUE(AviFileCheck::storedStream(file.c_str(), streamtypeAUDIO, 0, audio));
+    EXPECT_EQ(audio.sampleSize, 0u);
+    EXPECT_GT(audio.bytes, 0u);
+    EXPECT_FALSE(AviFileCheck::storedStream(file.c_str(), streamtypeAUDIO, 1, audio));
+
+    // The tolerable verdict does not hide a damaged extension after it.
+    Bytes bytes = load(file);
+    Bytes avix = list("RIFF", "AVIX", list("LIST", "movi", chunk("01wb", Bytes(16, 1))));
+    put32(avix, 4, 0x7FFFFFF0);
+    append(bytes, avix);
+    std::string damaged = path("mp3-avix.avi");
+    save(damaged, bytes);
+    EXPECT_EQ(AviFileCheck::check(damaged.c_str()), Verdict::ChunkOutOfBounds);
 }
 
 TEST_F(AviFileCheckTest, PassesAnOpenDMLExtension)

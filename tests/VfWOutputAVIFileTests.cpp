@@ -568,6 +568,33 @@ TEST_F(VfWAcmWriter, TheLastPartialBlockIsKept)
         EXPECT_LT(relativeError(all + from * 2, tone.data() + from * 2, 22050 - from), 0.01) << from;
 }
 
+// Every stored IMA ADPCM block has a valid header: a step index of at most 88
+// and the reserved byte 0. Wine's mono encoder leaves that byte unwritten,
+// and ffmpeg refuses a block where it is not 0.
+TEST_F(VfWAcmWriter, StoredBlockHeadersAreValid)
+{
+    Writer writer = started(nullptr);
+    ASSERT_TRUE(writer->start());
+    std::vector<BYTE> tone = sinePcm(source, 22050 * 2);
+    for (long s = 0; s < 22050 * 2; s += 2205)
+        ASSERT_TRUE(writer->bufferedWriteSample(s, tone.data() + s * 2, 2205, -1, false));
+    ASSERT_TRUE(writer->flushAudio());
+    ASSERT_TRUE(writer->close());
+
+    const WORD blockAlign = reinterpret_cast<const WAVEFORMATEX*>(ima.data())->nBlockAlign;
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIStreamOpenFromFileA(&stream, path.c_str(), streamtypeAUDIO, 0, OF_READ, nullptr), AVIERR_OK);
+    LONG blocks = AVIStreamLength(stream);
+    EXPECT_GE(blocks, 22050 * 2 / 1017);
+    std::vector<BYTE> block(blockAlign);
+    for (LONG b = 0; b < blocks; ++b) {
+        ASSERT_EQ(AVIStreamRead(stream, b, 1, block.data(), blockAlign, nullptr, nullptr), AVIERR_OK) << b;
+        EXPECT_LE(block[2], 88) << "block " << b;
+        EXPECT_EQ(block[3], 0) << "block " << b;
+    }
+    AVIStreamRelease(stream);
+}
+
 // Compressed audio stored as written keeps its own time base (blocks) and
 // is still interleaved by period.
 TEST_F(VfWAcmWriter, CopiedCompressedAudioCountsBlocks)

@@ -426,3 +426,49 @@ TEST_F(VfWVideoSource, OpensAFileThatIsStillBeingWritten)
 }
 
 } // namespace
+
+namespace {
+
+// An uncompressed 24-bit stream is handed through by the frame extraction
+// with its stored header: a header other than the 40-byte BI_RGB request
+// (a longer one, or a colour table) fails with 11 instead of pixels read
+// from the wrong place; the stored header as requested gives the pixels,
+// also when bytes follow it in the stored format.
+TEST_F(VfWVideoSource, DeliveredHeaderOtherThanRequestedFailsWith11)
+{
+    VideoSpec layout;
+    layout.frames = "KK";
+    std::string plain = folder.path("plain.avi");
+    ASSERT_TRUE(writeAvi(plain, {layout}));
+    auto video = openVideo(plain);
+    ASSERT_EQ(video->lastError, 0);
+    expectFrame(*video, 1, 1, 0, 1);
+
+    // Bytes after the header of the stored format (still a 40-byte header
+    // without colours): the pixels as written, not 16 bytes off.
+    layout.extra.assign(4 * sizeof(RGBQUAD), 0x40);
+    std::string trailing = folder.path("trailing.avi");
+    ASSERT_TRUE(writeAvi(trailing, {layout}));
+    auto padded = openVideo(trailing);
+    ASSERT_EQ(padded->lastError, 0);
+    expectFrame(*padded, 1, 1, 0, 1);
+
+    struct Patch {
+        size_t offset;
+        DWORD value;
+    };
+    for (Patch patch : {Patch{offsetof(BITMAPINFOHEADER, biSize), 56}, Patch{offsetof(BITMAPINFOHEADER, biClrUsed), 4}}) {
+        SCOPED_TRACE(patch.offset);
+        std::string path = folder.path("patched" + std::to_string(patch.offset) + ".avi");
+        ASSERT_TRUE(writeAvi(path, {layout}));
+        ASSERT_TRUE(patchStreamFormat(path, 0, patch.offset, &patch.value, sizeof(patch.value)));
+        auto patched = openVideo(path);
+        ASSERT_EQ(patched->lastError, 0);
+        long frame = 1;
+        EXPECT_EQ(patched->getFrameBits(frame), nullptr);
+        EXPECT_EQ(patched->lastError, 11);
+        EXPECT_TRUE(patched->lastError_isFatal());
+    }
+}
+
+} // namespace

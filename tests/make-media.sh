@@ -92,3 +92,25 @@ make dsaudio-pcm.avi ff -f lavfi -i "$(stereo)" -c:a pcm_s16le dsaudio-pcm.avi
 for f in dsaudio-tone.wav dsaudio-mp3.avi dsaudio-vorbis.mkv dsaudio-aac.mp4 dsaudio-mp2.mpg dsaudio-pcm.avi; do
     make "$f.s16" ff -i "$f" -f s16le -c:a pcm_s16le -ar 44100 -ac 2 "$f.s16"
 done
+
+# mends-: ADPCM read at random through AVIFile and ACM, in the containers and
+# layouts ffmpeg writes (WAV and AVI, IMA and MS ADPCM, mono and stereo), each
+# with ffmpeg's decode as s16le reference. A sweep, so that frames misplaced
+# by a few samples cannot match.
+sweep() { echo "aevalsrc=0.5*sin(2*PI*(300+300*t)*t)|0.4*sin(2*PI*(900-200*t)*t):s=22050:d=3"; }
+make mends-ima-mono.wav ff -f lavfi -i "$(sweep)" -ac 1 -c:a adpcm_ima_wav mends-ima-mono.wav
+make mends-ms-stereo.wav ff -f lavfi -i "$(sweep)" -c:a adpcm_ms mends-ms-stereo.wav
+make mends-ima-stereo.avi ff -f lavfi -i "$(picture 32x24 25 3)" -f lavfi -i "$(sweep)" \
+    -c:v rawvideo -pix_fmt bgr24 -c:a adpcm_ima_wav mends-ima-stereo.avi
+make mends-ms-mono.avi ff -f lavfi -i "$(picture 32x24 25 3)" -f lavfi -i "$(sweep)" \
+    -ac 1 -c:v rawvideo -pix_fmt bgr24 -c:a adpcm_ms mends-ms-mono.avi
+for f in mends-ima-mono.wav mends-ms-stereo.wav mends-ima-stereo.avi mends-ms-mono.avi; do
+    make "$f.s16" ff -i "$f" -map 0:a -f s16le -c:a pcm_s16le "$f.s16"
+done
+# mends-: bare MPEG audio frames (no tags), to build AVI streams around.
+make mends-tone.mp3 ff -f lavfi -i "$(tone 440 44100 1)" -ac 1 -c:a libmp3lame -b:a 128k \
+    -write_xing 0 -id3v2_version 0 -f mp3 mends-tone.mp3
+# mends-: XviD (MPEG-4) video with MP3 audio, as downloaded AVIs commonly are.
+make mends-xvid-mp3.avi ff -f lavfi -i "$(picture 160x120 25 4)" -f lavfi -i "$(tone 440 44100 4)" \
+    -c:v mpeg4 -vtag XVID -c:a libmp3lame -b:a 64k mends-xvid-mp3.avi
+make mends-xvid-mp3.avi.s16 ff -i mends-xvid-mp3.avi -map 0:a -f s16le -c:a pcm_s16le mends-xvid-mp3.avi.s16

@@ -253,8 +253,9 @@ MediaContainer::Error MediaContainer::streamsNumber(char* fileName, bool useDire
     if (useDirectShow)
         return streamsNumberDirectShow(fileName, videoCount, audioCount);
     // A file the pre-flight check refuses is never handed to AVIFile: it has
-    // no streams the VfW way, as any file AVIFile cannot read.
-    bool readable = AviFileCheck::isSafe(fileName);
+    // no streams the VfW way, as any file AVIFile cannot read. Counting reads
+    // no samples, so audio the platform would read past its chunks counts.
+    bool readable = AviFileCheck::isSafe(fileName, AviFileCheck::Verdict::AudioReadPastItsChunks);
     if (videoCount)
         *videoCount = readable ? countAviStreams(fileName, streamtypeVIDEO) : 0;
     if (audioCount)

@@ -211,12 +211,18 @@ Verdict checkAudioFormat(const std::vector<BYTE>& format)
 
 struct Stream {
     DWORD type = 0;
+    DWORD scale = 0;
+    DWORD rate = 0;
     DWORD start = 0;
     DWORD length = 0;
+    // The header's sample size, and the one the platform reads with.
+    DWORD headerSampleSize = 0;
     DWORD sampleSize = 0;
     // What the index (or the 'movi' walk) gives.
     U64 chunks = 0;
     U64 bytes = 0;
+    // Where the size of each chunk goes, for the one stream that asks.
+    std::vector<DWORD>* sizes = nullptr;
 };
 
 // OpenDML super index: the standard indexes it names lie inside the file.
@@ -268,9 +274,12 @@ Verdict checkStreamList(const File& file, const Chunk& list, Stream& stream)
         return Verdict::BadStreamList;
     const BYTE* h = header.data();
     stream.type = word32(h);
+    stream.scale = word32(h + 20);
+    stream.rate = word32(h + 24);
     stream.start = word32(h + 28);
     stream.length = word32(h + 32);
-    stream.sampleSize = word32(h + 44);
+    stream.headerSampleSize = word32(h + 44);
+    stream.sampleSize = stream.headerSampleSize;
     // A zero rate or scale is left to the sources, which refuse it at open.
     bool video = stream.type == fourcc("vids"), audio = stream.type == fourcc("auds");
     if (video)
@@ -347,6 +356,8 @@ Verdict countChunk(std::vector<Stream>& streams, DWORD id, U64 offset, U64 lengt
     if (!isPaletteChange(id)) {
         streams[number].chunks += 1;
         streams[number].bytes += length;
+        if (streams[number].sizes)
+            streams[number].sizes->push_back(static_cast<DWORD>(length));
     }
     return Verdict::Safe;
 }
@@ -402,22 +413,38 @@ Verdict walkMovie(const File& file, const Chunk& list, const Chunk& movi, std::v
 }
 
 // A stream that starts late (dwStart) still has one chunk per frame of its
-// length; only a length its chunks do not hold is refused.
+// length; only a length its chunks do not hold is refused. An audio stream of
+// variable-size chunks that the platform reads as fixed-size samples gets
+// its own verdict: only a reader that stops at its last byte may read it.
 Verdict checkLengths(const std::vector<Stream>& streams)
 {
+    Verdict verdict = Verdict::Safe;
     for (const Stream& s : streams) {
         if (U64(s.start) + s.length > 0x7FFFFFFF)
             return Verdict::LengthBeyondData;
-        bool beyond = s.sampleSize == 0 ? s.length > s.chunks : U64(s.length) * s.sampleSize > s.bytes;
-        if (beyond)
+        if (s.sampleSize == 0 ? s.length <= s.chunks : U64(s.length) * s.sampleSize <= s.bytes)
+            continue;
+        if (s.headerSampleSize != 0 || s.length > s.chunks)
             return Verdict::LengthBeyondData;
+        verdict = Verdict::AudioReadPastItsChunks;
     }
-    return Verdict::Safe;
+    return verdict;
 }
 
-Verdict checkAviForm(const File& file, const Chunk& riff)
+// Occurrence `index` of the streams of type `type`, or null.
+Stream* findStream(std::vector<Stream>& streams, DWORD type, int index)
 {
-    std::vector<Stream> streams;
+    for (Stream& s : streams)
+        if (s.type == type && index-- == 0)
+            return &s;
+    return nullptr;
+}
+
+// The streams of the file with what the index gives for each; the chunk
+// sizes of occurrence `index` of the streams of type `type` go to `sizes`.
+Verdict parseAviForm(const File& file, const Chunk& riff, std::vector<Stream>& streams, DWORD type = 0,
+                     int index = 0, std::vector<DWORD>* sizes = nullptr)
+{
     DWORD flags = 0;
     Chunk chunk, hdrl, movi, idx1;
     bool haveHeader = false, haveMovie = false, haveIndex = false;
@@ -440,15 +467,23 @@ Verdict checkAviForm(const File& file, const Chunk& riff)
         return Verdict::MissingHeader;
     if (Verdict v = checkHeaderList(file, hdrl, streams, flags); v != Verdict::Safe)
         return v;
+    if (Stream* kept = sizes ? findStream(streams, type, index) : nullptr)
+        kept->sizes = sizes;
     if ((flags & kHasIndex) && !haveIndex)
         return Verdict::MissingIndex;
     if (haveIndex)
         if (Verdict v = checkIndex(file, idx1, movi, streams); v != Verdict::Safe)
             return v;
     if (!(flags & kHasIndex))
-        if (Verdict v = walkMovie(file, movi, movi, streams); v != Verdict::Safe)
-            return v;
-    return checkLengths(streams);
+        return walkMovie(file, movi, movi, streams);
+    return Verdict::Safe;
+}
+
+Verdict checkAviForm(const File& file, const Chunk& riff)
+{
+    std::vector<Stream> streams;
+    Verdict v = parseAviForm(file, riff, streams);
+    return v != Verdict::Safe ? v : checkLengths(streams);
 }
 
 // A WAVE file as the platform's wave handler reads it: a format, then data.
@@ -507,14 +542,37 @@ Verdict check(const char* fileName)
     Verdict v = riff.type == fourcc("AVI ") ? checkAviForm(file, riff)
         : riff.type == fourcc("WAVE")       ? checkWaveForm(file, riff)
                                             : Verdict::UnknownForm;
-    if (v != Verdict::Safe || riff.type != fourcc("AVI "))
+    if ((v != Verdict::Safe && v != Verdict::AudioReadPastItsChunks) || riff.type != fourcc("AVI "))
         return v;
-    return checkExtensions(file, riff.end() + (riff.size & 1));
+    // A tolerable verdict must not hide a fault of the extensions.
+    Verdict extensions = checkExtensions(file, riff.end() + (riff.size & 1));
+    return extensions != Verdict::Safe ? extensions : v;
 }
 
-bool isSafe(const char* fileName)
+bool storedStream(const char* fileName, DWORD type, int index, StoredStream& stored)
 {
-    return check(fileName) == Verdict::Safe;
+    File file(fileName);
+    Children top(file, 0, file.size());
+    Chunk riff;
+    std::vector<Stream> streams;
+    stored.chunkSizes.clear();
+    if (!file.opened() || !top.next(riff) || riff.id != kRiff || riff.type != fourcc("AVI ")
+        || parseAviForm(file, riff, streams, type, index, &stored.chunkSizes) != Verdict::Safe)
+        return false;
+    const Stream* s = findStream(streams, type, index);
+    if (!s)
+        return false;
+    stored.scale = s->scale;
+    stored.rate = s->rate;
+    stored.sampleSize = s->headerSampleSize;
+    stored.bytes = s->bytes;
+    return true;
+}
+
+bool isSafe(const char* fileName, Verdict tolerated)
+{
+    Verdict verdict = check(fileName);
+    return verdict == Verdict::Safe || verdict == tolerated;
 }
 
 const char* name(Verdict verdict)
@@ -532,6 +590,7 @@ const char* name(Verdict verdict)
     case Verdict::BadIndex: return "bad index";
     case Verdict::LengthBeyondData: return "length beyond data";
     case Verdict::MissingIndex: return "missing index";
+    case Verdict::AudioReadPastItsChunks: return "audio read past its chunks";
     }
     return "?";
 }

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <vector>
+
+#include <windows.h>
+
 // A structural check of a file before the platform's AVIFile parser reads it.
 // The parser trusts chunk sizes, header fields and index entries: on damaged
 // files it reads past its buffers, dereferences streams that do not exist or
@@ -37,12 +41,34 @@ enum class Verdict {
     LengthBeyondData,
     // The main header declares an index that is not there (a cut file).
     MissingIndex,
+    // An audio stream of variable-size chunks (an MP3 stream as ffmpeg
+    // writes it) that the platform reads as fixed-size samples of its block
+    // size (Wine): its length then claims more bytes than the chunks hold,
+    // and a read past the last chunk aborts the process.
+    AudioReadPastItsChunks,
 };
 
 Verdict check(const char* fileName);
 
-// True when the file may be handed to AVIFile.
-bool isSafe(const char* fileName);
+// True when the file may be handed to AVIFile: safe, or with a fault that the
+// reader guards against (`tolerated`).
+bool isSafe(const char* fileName, Verdict tolerated = Verdict::Safe);
+
+// What the file itself stores for a stream: its header's time base and
+// sample size, and its chunks as the index lists them.
+struct StoredStream {
+    DWORD scale = 0;
+    DWORD rate = 0;
+    DWORD sampleSize = 0;
+    unsigned long long bytes = 0;
+    std::vector<DWORD> chunkSizes;
+};
+
+// The stored values of occurrence `index` (from 0) of the streams of type
+// `type` (Wine's parser replaces an audio stream's time base with the sample
+// rate and its sample size with the block size); false when the file is no
+// AVI file or holds no such stream.
+bool storedStream(const char* fileName, DWORD type, int index, StoredStream& stored);
 
 // A short English name of the verdict, for reports.
 const char* name(Verdict verdict);

@@ -3,13 +3,19 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <numeric>
 
 #include "../core/ErrorCodes.h"
+#include "AviFileCheck.h"
 
 namespace {
 
 constexpr long kNoCache = 0x7FFFFFFF;
 constexpr long kPcmReadAhead = 16384;
+// Chunks decoded before the one a seek aims at: an MP3 frame takes data of
+// the frames before from its bit reservoir (up to 511 bytes, five frames at
+// 32 kb/s) and overlaps its transform with the frame before.
+constexpr size_t kChunkPreroll = 6;
 // Larger requests are refused rather than allocated.
 constexpr ULONGLONG kMaxOutputBytes = 1ULL << 30;
 
@@ -18,12 +24,28 @@ const WAVEFORMATEX& waveFormatOf(const std::unique_ptr<BYTE[]>& block)
     return *reinterpret_cast<const WAVEFORMATEX*>(block.get());
 }
 
+// The samples per block that ADPCM and GSM 6.10 formats store right after
+// their WAVEFORMATEX, or 0. The caller has checked that the cbSize bytes
+// lie inside the format.
+WORD declaredSamplesPerBlock(const WAVEFORMATEX& format)
+{
+    bool declares = format.wFormatTag == WAVE_FORMAT_ADPCM || format.wFormatTag == WAVE_FORMAT_IMA_ADPCM
+        || format.wFormatTag == WAVE_FORMAT_GSM610;
+    if (!declares || format.cbSize < sizeof(WORD))
+        return 0;
+    WORD samples = 0;
+    std::memcpy(&samples, reinterpret_cast<const BYTE*>(&format) + sizeof(WAVEFORMATEX), sizeof(WORD));
+    return samples;
+}
+
 } // namespace
 
 VfWAudioSourceStream::VfWAudioSourceStream()
     : outputCapacity(0), conversion(nullptr), conversionHeader(), sourceLength(0),
       decodedFirst(kNoCache), decodedLast(0), nextBlock(0), position(0), started(false), blockTimesFromFormat(false),
-      pcmCacheCapacity(0), pcmCacheFirst(0), pcmCacheCount(0), decodedBytes(0)
+      blockTimeScale(0), blockTimeRate(0), blockFramesNumerator(1), blockFramesDenominator(1), pcmCacheCapacity(0),
+      pcmCacheFirst(0), pcmCacheCount(0), decodedBytes(0), readableBytes(-1), chunkScale(0),
+      chunkRate(0), skipBytes(0)
 {
 }
 
@@ -44,8 +66,11 @@ VfWAudioSourceStream* VfWAudioSourceStream::open(char* fileName, int streamIndex
 int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
 {
     AVISTREAMINFOA info;
-    if (int code = openStream(fileName, streamtypeAUDIO, streamIndex, info))
+    if (int code = openStream(fileName, streamtypeAUDIO, streamIndex, info, true))
         return code;
+    AviFileCheck::StoredStream storedValues;
+    const AviFileCheck::StoredStream* stored =
+        AviFileCheck::storedStream(fileName, streamtypeAUDIO, streamIndex, storedValues) ? &storedValues : nullptr;
     LONG size;
     // Stored PCM formats are often 16 bytes; the rest of the 18 reads as zero.
     if (int code = readFormat(sourceFormat, size, sizeof(WAVEFORMATEX)))
@@ -63,7 +88,10 @@ int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
         length = streamLength();
         if (length == -1)
             return VfWError::UndefinedLength;
-    } else if (int code = openDecoder(info)) {
+        stopAtLastStoredByte(stored, info);
+        if (readableBytes >= 0 && length > readableBytes / waveFormat.nBlockAlign)
+            length = static_cast<long>(readableBytes / waveFormat.nBlockAlign);
+    } else if (int code = openDecoder(stored, info)) {
         return code;
     }
     unusable = false;
@@ -72,13 +100,59 @@ int VfWAudioSourceStream::openAudio(char* fileName, int streamIndex)
     return VfWError::Success;
 }
 
-int VfWAudioSourceStream::openDecoder(const AVISTREAMINFOA& info)
+void VfWAudioSourceStream::stopAtLastStoredByte(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info)
 {
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
-    if (info.dwScale == 1
-        && info.dwRate == source.nSamplesPerSec && source.nAvgBytesPerSec != 0
-        && source.nAvgBytesPerSec != source.nSamplesPerSec * source.nBlockAlign)
+    if (stored && stored->sampleSize == 0 && info.dwSampleSize == source.nBlockAlign
+        && stored->bytes < static_cast<ULONGLONG>(info.dwLength) * source.nBlockAlign)
+        readableBytes = static_cast<LONGLONG>(stored->bytes);
+    if (readableBytes < 0 || stored->scale == 0 || stored->rate == 0)
+        return;
+    chunkStarts.reserve(stored->chunkSizes.size());
+    ULONGLONG at = 0;
+    for (DWORD size : stored->chunkSizes) {
+        chunkStarts.push_back(at);
+        at += size;
+    }
+    chunkScale = stored->scale;
+    chunkRate = stored->rate;
+}
+
+void VfWAudioSourceStream::setBlockTimes(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info)
+{
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    // A WAVE file has no stream header: the platform times its blocks by the
+    // format's byte rate, which ffmpeg does not store exactly for ADPCM (its
+    // default bit rate: 3 s of IMA ADPCM read as 2.1 s). The samples per
+    // block the format declares time them exactly.
+    WORD samples = declaredSamplesPerBlock(source);
+    if (!stored && samples != 0 && info.dwSampleSize == source.nBlockAlign) {
         blockTimesFromFormat = true;
+        blockTimeScale = samples;
+        blockTimeRate = source.nSamplesPerSec;
+        return;
+    }
+    if (info.dwScale != 1 || info.dwRate != source.nSamplesPerSec || source.nAvgBytesPerSec == 0
+        || source.nAvgBytesPerSec == source.nSamplesPerSec * source.nBlockAlign)
+        return;
+    blockTimesFromFormat = true;
+    // The format's byte rate is an estimate (ffmpeg stores its default bit
+    // rate there for ADPCM); the header's is exact where a writer stored one
+    // for samples of one block.
+    if (stored && stored->sampleSize == source.nBlockAlign && stored->scale != 0 && stored->rate != 0) {
+        blockTimeScale = stored->scale;
+        blockTimeRate = stored->rate;
+    } else {
+        blockTimeScale = source.nBlockAlign;
+        blockTimeRate = source.nAvgBytesPerSec;
+    }
+}
+
+int VfWAudioSourceStream::openDecoder(const AviFileCheck::StoredStream* stored, const AVISTREAMINFOA& info)
+{
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    setBlockTimes(stored, info);
+    stopAtLastStoredByte(stored, info);
     waveFormat = WAVEFORMATEX();
     waveFormat.wFormatTag = WAVE_FORMAT_PCM;
     waveFormat.nChannels = source.nChannels;
@@ -88,6 +162,7 @@ int VfWAudioSourceStream::openDecoder(const AVISTREAMINFOA& info)
     if (waveFormat.nBlockAlign == 0 || waveFormat.nSamplesPerSec == 0)
         return VfWError::NoPcmFormat;
     waveFormat.cbSize = 0;
+    setBlockFrames(info);
     if (acmStreamOpen(&conversion, nullptr, const_cast<WAVEFORMATEX*>(&source), &waveFormat, nullptr, 0, 0,
                       ACM_STREAMOPENF_NONREALTIME)) {
         conversion = nullptr;
@@ -113,7 +188,9 @@ int VfWAudioSourceStream::openDecoder(const AVISTREAMINFOA& info)
     }
 
     sourceLength = streamLength();
-    LONG end = sourceLength == -1 ? -1 : blockToTime(sourceLength);
+    if (readableBytes >= 0 && sourceLength > (readableBytes + source.nBlockAlign - 1) / source.nBlockAlign)
+        sourceLength = static_cast<LONG>((readableBytes + source.nBlockAlign - 1) / source.nBlockAlign);
+    LONG end = sourceLength == -1 ? -1 : endTime();
     if (end == -1)
         return VfWError::UndefinedLength;
     if (end > 1)
@@ -124,9 +201,22 @@ int VfWAudioSourceStream::openDecoder(const AVISTREAMINFOA& info)
 
 LONG VfWAudioSourceStream::formatBlockTime(LONGLONG block)
 {
+    if (block < 0)
+        return -1;
+    auto time = static_cast<unsigned __int128>(block) * blockTimeScale * 1000 / blockTimeRate;
+    return time > LONG_MAX ? -1 : static_cast<LONG>(time);
+}
+
+// Milliseconds from the stream's start to its end: the end of its last block,
+// or of its last stored byte when the stream ends inside a block.
+LONG VfWAudioSourceStream::endTime()
+{
+    if (readableBytes < 0 || !blockTimesFromFormat)
+        return blockToTime(sourceLength);
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
-    LONGLONG time = block * source.nBlockAlign * 1000 / source.nAvgBytesPerSec;
-    return block < 0 || time > LONG_MAX ? -1 : static_cast<LONG>(time);
+    auto time = static_cast<unsigned __int128>(readableBytes) * blockTimeScale * 1000
+        / (static_cast<ULONGLONG>(source.nBlockAlign) * blockTimeRate);
+    return time > LONG_MAX ? -1 : static_cast<LONG>(time);
 }
 
 // Milliseconds from the stream's start to the start of block `block`.
@@ -140,21 +230,38 @@ LONG VfWAudioSourceStream::blockToTime(LONG block)
     return time == -1 || origin == -1 || time < origin ? -1 : time - origin;
 }
 
-// The block that holds `milliseconds` after the stream's start.
-LONG VfWAudioSourceStream::timeToBlock(LONG milliseconds)
+void VfWAudioSourceStream::setBlockFrames(const AVISTREAMINFOA& info)
 {
-    if (milliseconds < 0)
-        return -1;
-    if (!blockTimesFromFormat) {
-        LONG origin = AVIStreamSampleToTime(stream, platformPosition(0));
-        if (origin == -1 || static_cast<LONGLONG>(origin) + milliseconds > LONG_MAX)
-            return -1;
-        LONG platform = AVIStreamTimeToSample(stream, origin + milliseconds);
-        return platform == -1 || platform < platformPosition(0) ? -1 : platform - platformPosition(0);
-    }
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
-    LONGLONG block = static_cast<LONGLONG>(milliseconds) * source.nAvgBytesPerSec / (1000LL * source.nBlockAlign);
-    return static_cast<LONG>(block < sourceLength ? block : sourceLength);
+    ULONGLONG rate = waveFormat.nSamplesPerSec;
+    if (WORD samples = declaredSamplesPerBlock(source)) {
+        blockFramesNumerator = samples;
+        blockFramesDenominator = 1;
+    } else if (blockTimesFromFormat) {
+        blockFramesNumerator = blockTimeScale * rate;
+        blockFramesDenominator = blockTimeRate;
+    } else {
+        blockFramesNumerator = info.dwScale * rate;
+        blockFramesDenominator = info.dwRate;
+    }
+    ULONGLONG divisor = std::gcd(blockFramesNumerator, blockFramesDenominator);
+    blockFramesNumerator /= divisor;
+    blockFramesDenominator /= divisor;
+}
+
+// The first PCM frame of block `block`, exactly (no rounding through
+// milliseconds, which misplaces a block by up to a millisecond of frames).
+LONGLONG VfWAudioSourceStream::blockStartFrame(LONG block) const
+{
+    auto frame = static_cast<unsigned __int128>(block) * blockFramesNumerator / blockFramesDenominator;
+    return frame > LONG_MAX ? LONG_MAX : static_cast<LONGLONG>(frame);
+}
+
+// The first block whose frames reach `frame`.
+LONGLONG VfWAudioSourceStream::frameToBlock(LONG frame) const
+{
+    auto block = static_cast<unsigned __int128>(frame) * blockFramesDenominator / blockFramesNumerator;
+    return block > LONG_MAX ? LONG_MAX : static_cast<LONGLONG>(block);
 }
 
 double VfWAudioSourceStream::msDuration()
@@ -164,6 +271,8 @@ double VfWAudioSourceStream::msDuration()
     if (notOpened())
         return -1.0;
     lastError = VfWError::Success;
+    if (readableBytes >= 0)
+        return static_cast<double>(endTime());
     return static_cast<double>(formatBlockTime(static_cast<LONGLONG>(AVIStreamStart(stream)) + sourceLength));
 }
 
@@ -301,24 +410,52 @@ bool VfWAudioSourceStream::reserveOutput(long frames)
     return outputBuffer != nullptr;
 }
 
-// Positions the decoder on the first PCM frame of the block that holds `first`.
+// Positions the decoder on the first PCM frame of the block that holds
+// `first`; past the last block, on `first` itself, which reads as silence.
 int VfWAudioSourceStream::seek(long first)
 {
-    LONG rate = waveFormat.nSamplesPerSec;
-    LONG block = timeToBlock(MulDiv(first, 1000, rate));
-    if (block != -1)
-        block = findSample(block, FIND_PREV | FIND_ANY);
-    if (block == -1)
-        return VfWError::CannotSeek;
-    LONG time = blockToTime(block);
-    LONG found = time == -1 ? -1 : MulDiv(time, rate, 1000);
-    if (found == -1)
-        return VfWError::CannotSeek;
-    nextBlock = block;
-    position = found;
+    if (!chunkStarts.empty()) {
+        seekChunk(first);
+        return VfWError::Success;
+    }
+    LONGLONG block = frameToBlock(first);
+    LONG found = sourceLength;
+    LONGLONG start = first;
+    if (block < sourceLength) {
+        found = findSample(static_cast<LONG>(block), FIND_PREV | FIND_ANY);
+        start = found == -1 ? -1 : blockStartFrame(found);
+        if (start < 0 || start > first)
+            return VfWError::CannotSeek;
+    }
+    nextBlock = found;
+    position = static_cast<long>(start);
+    decodedFirst = position;
     decodedLast = position - 1;
     started = false;
     return VfWError::Success;
+}
+
+// Positions the decoder a few chunks before the chunk that holds `first`,
+// on the first byte of that chunk and its first PCM frame.
+void VfWAudioSourceStream::seekChunk(long first)
+{
+    const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
+    ULONGLONG framesNumerator = static_cast<ULONGLONG>(chunkScale) * waveFormat.nSamplesPerSec;
+    auto chunk = static_cast<unsigned __int128>(first) * chunkRate / framesNumerator;
+    started = false;
+    skipBytes = 0;
+    if (chunk >= chunkStarts.size()) {
+        nextBlock = sourceLength;
+        position = first;
+    } else {
+        size_t from = static_cast<size_t>(chunk) > kChunkPreroll ? static_cast<size_t>(chunk) - kChunkPreroll : 0;
+        ULONGLONG byte = chunkStarts[from];
+        nextBlock = static_cast<long>(byte / source.nBlockAlign);
+        skipBytes = static_cast<DWORD>(byte % source.nBlockAlign);
+        position = static_cast<long>(static_cast<unsigned __int128>(from) * framesNumerator / chunkRate);
+    }
+    decodedFirst = position;
+    decodedLast = position - 1;
 }
 
 // Writes the decoded frame at `position` to `out`.
@@ -343,9 +480,11 @@ int VfWAudioSourceStream::produceFrame(BYTE* out)
     return VfWError::Success;
 }
 
-// Reads block `nextBlock` with the size of its own chunk: a stream may store
-// chunks shorter than nBlockAlign (MP3, whose block size Wine takes as the
-// sample size), and a read of a whole block there runs past the last chunk.
+// Reads block `nextBlock` with the size of its own chunk (Windows gives a
+// stream of variable-size chunks one chunk per sample), and never past the
+// last stored byte (Wine reads such a stream in blocks of nBlockAlign bytes:
+// the last one is shorter, and the platform then reports a buffer too small
+// for the block while it has read every byte there is).
 int VfWAudioSourceStream::readSourceBlock(DWORD& bytes)
 {
     const WAVEFORMATEX& source = waveFormatOf(sourceFormat);
@@ -355,9 +494,16 @@ int VfWAudioSourceStream::readSourceBlock(DWORD& bytes)
         return VfWError::ReadError;
     if (size > source.nBlockAlign)
         size = source.nBlockAlign;
+    bool shortened = false;
+    if (readableBytes >= 0) {
+        LONGLONG left = readableBytes - static_cast<LONGLONG>(nextBlock) * source.nBlockAlign;
+        shortened = left < size;
+        size = static_cast<LONG>(left < 0 ? 0 : left < size ? left : size);
+    }
     LONG read = 0;
-    if (size > 0 && (AVIStreamRead(stream, platform, 1, sourceBlock.get(), size, &read, nullptr) != AVIERR_OK
-                     || read < 0 || read > size))
+    HRESULT result = size > 0 ? AVIStreamRead(stream, platform, 1, sourceBlock.get(), size, &read, nullptr) : AVIERR_OK;
+    bool complete = result == AVIERR_OK || (shortened && result == AVIERR_BUFFERTOOSMALL && read == size);
+    if (!complete || read < 0 || read > size)
         return VfWError::ReadError;
     bytes = static_cast<DWORD>(read);
     return VfWError::Success;
@@ -369,6 +515,12 @@ int VfWAudioSourceStream::decodeNextBlock(bool& decoded)
     if (int code = readSourceBlock(bytes))
         return code;
     nextBlock += 1;
+    if (skipBytes) {
+        DWORD skip = skipBytes < bytes ? skipBytes : bytes;
+        std::memmove(sourceBlock.get(), sourceBlock.get() + skip, bytes - skip);
+        bytes -= skip;
+        skipBytes = 0;
+    }
     if (bytes == 0)
         return VfWError::Success;
     conversionHeader.cbSrcLength = bytes;

@@ -619,6 +619,10 @@ bool VfWOutputAVIFile::compressAndWrite(unsigned char* data, long bytes, bool ke
 // conversion), keeps the unconverted rest and writes the compressed blocks.
 bool VfWOutputAVIFile::convertAndWrite(DWORD flags, bool key)
 {
+    // Wine's IMA ADPCM encoder never writes the reserved byte of a mono
+    // block header, which must be 0 (other decoders, ffmpeg's among them,
+    // refuse the block otherwise): the buffer is cleared before each run.
+    std::memset(acmHeader.pbDst, 0, acmHeader.cbDstLength);
     if (acmStreamConvert(acmStream, &acmHeader, flags | (conversionStarted ? 0 : ACM_STREAMCONVERTF_START)) != 0) {
         lastError = VfWError::AudioCompressionFailure;
         return false;

@@ -32,9 +32,11 @@ void VfWSourceStream::attach(TrelixNotification* n)
 
 // Plain read mode, so that a file another program still writes (a capture
 // in progress) can be read.
-int VfWSourceStream::openStream(char* fileName, DWORD type, int streamIndex, AVISTREAMINFOA& info)
+int VfWSourceStream::openStream(char* fileName, DWORD type, int streamIndex, AVISTREAMINFOA& info,
+                                bool stopsAtLastByte)
 {
-    if (!AviFileCheck::isSafe(fileName))
+    using AviFileCheck::Verdict;
+    if (!AviFileCheck::isSafe(fileName, stopsAtLastByte ? Verdict::AudioReadPastItsChunks : Verdict::Safe))
         return VfWError::CannotOpenFile;
     if (AVIStreamOpenFromFileA(&stream, fileName, type, streamIndex, OF_READ, nullptr) != AVIERR_OK) {
         stream = nullptr;

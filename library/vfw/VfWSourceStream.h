@@ -42,8 +42,10 @@ protected:
     void attach(TrelixNotification* n);
     // Opens occurrence `streamIndex` of the streams of `type` and reads its
     // information into `info`: 0, CannotOpenFile, or NoStreamInfo (also for
-    // a rate or scale of 0, which no time conversion survives).
-    int openStream(char* fileName, DWORD type, int streamIndex, AVISTREAMINFOA& info);
+    // a rate or scale of 0, which no time conversion survives). A source that
+    // never reads an audio stream past its last stored byte passes
+    // `stopsAtLastByte` and may open the files whose audio Wine would read past it.
+    int openStream(char* fileName, DWORD type, int streamIndex, AVISTREAMINFOA& info, bool stopsAtLastByte = false);
     // The stored format at the stream's start, at least `minimumSize` bytes
     // (zero-filled past what is stored): 0, or code 2 or 5.
     int readFormat(std::unique_ptr<BYTE[]>& format, LONG& size, LONG minimumSize);

@@ -7,7 +7,7 @@
 #include "VfWFrameLimits.h"
 
 VfWVideoSourceStream::VfWVideoSourceStream()
-    : getFrame(nullptr)
+    : getFrame(nullptr), pixelOffset(sizeof(BITMAPINFOHEADER))
 {
 }
 
@@ -64,6 +64,13 @@ int VfWVideoSourceStream::openVideo(char* fileName, int streamIndex)
     getFrame = AVIStreamGetFrameOpen(stream, &bitmapHeader);
     if (!getFrame)
         return VfWError::NoDecompressor;
+    // Wine hands a stored frame of the requested layout through in its read
+    // buffer, which holds the whole stored format (with any bytes after the
+    // header) and then the frame.
+    bool handedThrough = source->biCompression == BI_RGB && source->biBitCount == 24
+        && source->biWidth == bitmapHeader.biWidth && source->biHeight == bitmapHeader.biHeight;
+    if (runsUnderWine() && handedThrough)
+        pixelOffset = storedSize;
     unusable = false;
     return VfWError::Success;
 }
@@ -114,5 +121,5 @@ unsigned char* VfWVideoSourceStream::getFrameBits(long& frame)
         lastError = VfWError::CannotDecompress;
         return nullptr;
     }
-    return bitmap + sizeof(BITMAPINFOHEADER);
+    return bitmap + pixelOffset;
 }

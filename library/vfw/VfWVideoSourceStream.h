@@ -22,4 +22,8 @@ private:
     bool deliveredAsRequested(const BITMAPINFOHEADER& delivered) const;
 
     PGETFRAME getFrame;
+    // Where the pixels start in the platform's bitmap: right after its
+    // header, or (Wine) after the whole stored format when the frame
+    // extraction hands an uncompressed 24-bit frame through as stored.
+    LONG pixelOffset;
 };
