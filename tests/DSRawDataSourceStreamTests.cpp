@@ -514,4 +514,46 @@ TEST(DSRawLifetime, DestructionWhileGraphsAreHeldOrEnded)
     }
 }
 
+// What a user gets who copies the stream into an AVI file: every sample
+// read goes into the file as it is, frame by frame with its key flag, and
+// reads back the same through AVIFile. tests/dsraw-copy-probe.sh then checks
+// the file with ffprobe and ffmpeg.
+TEST(DSRawCopy, StreamCopyIntoAviKeepsEverySample)
+{
+    Watchdog guard(120);
+    REQUIRE_MEDIA(file, "dsraw-h264.mp4");
+    auto s = openRaw(file, true);
+    ASSERT_EQ(s->lastError, 0);
+    VIDEOINFOHEADER info;
+    ASSERT_EQ(s->videoInfo(info), &info);
+    std::vector<Read> all = readAll(*s);
+    ASSERT_EQ(all.size(), static_cast<size_t>(kFrames));
+    std::string copy = file.substr(0, file.size() - std::strlen("dsraw-h264.mp4")) + "dsraw-copy-h264.avi";
+    std::remove(copy.c_str());
+    {
+        std::unique_ptr<OutputAVIFile> writer(OutputAVIFile::create(copy.c_str(), &info, false, nullptr, false, false));
+        ASSERT_TRUE(writer);
+        ASSERT_EQ(writer->lastError, 0) << writer->ErrorMessage(writer->lastError);
+        ASSERT_TRUE(writer->start()) << writer->lastError;
+        for (const Read& r : all)
+            ASSERT_TRUE(writer->writeFrame(r.sample, const_cast<unsigned char*>(r.data.data()), r.samples,
+                                           static_cast<long>(r.data.size()), r.key))
+                << writer->lastError;
+        ASSERT_TRUE(writer->close());
+    }
+    std::unique_ptr<RawDataSourceStream> back(RawDataSourceStream::open(cstr(copy), true, false, 0, nullptr));
+    ASSERT_EQ(back->lastError, 0);
+    ASSERT_EQ(back->duration(), kFrames);
+    for (long n = 0; n < kFrames; ++n) {
+        long sample = n, samples = 0, bytes = 0;
+        bool key = false;
+        unsigned char* p = back->getData(sample, samples, bytes, key);
+        ASSERT_NE(p, nullptr) << n;
+        EXPECT_EQ(sample, n);
+        EXPECT_EQ(key, all[n].key) << n;
+        ASSERT_EQ(static_cast<size_t>(bytes), all[n].data.size()) << n;
+        EXPECT_EQ(std::memcmp(p, all[n].data.data(), bytes), 0) << n;
+    }
+}
+
 } // namespace

@@ -450,10 +450,12 @@ unsigned char* DSRawDataSourceStream::seekAndRead(long& sample, long& samplesRea
         }
         needSeek = true;
         position = position > step ? position - step : 0;
-        if (audioFormat())
-            step = audioStep();
-        else
-            step = boundedProduct(step, growthRatio);
+        // The audio step, one media sample back, grows as the video step
+        // does: a stream whose data end long before its stated length (a
+        // damaged header) would otherwise take millions of seeks.
+        __int64 grown = boundedProduct(step, growthRatio);
+        __int64 sampleBack = audioFormat() ? audioStep() : 0;
+        step = sampleBack > grown ? sampleBack : grown;
         if (notification)
             notification->progress(2);
     }
