@@ -80,14 +80,6 @@ bool contains(const DataSGCallback::Kept& kept, long sample)
     return kept.start <= sample && sample < kept.end;
 }
 
-template <typename T>
-void release(T*& p)
-{
-    if (p)
-        p->Release();
-    p = nullptr;
-}
-
 } // namespace
 
 DSRawDataSourceStream::DSRawDataSourceStream()
@@ -611,9 +603,9 @@ void DSRawDataSourceStream::endTimeGraph(unsigned long rot, TimeSGCallback* cb, 
             SUCCEEDED(grabberFilter->QueryInterface(IID_ISampleGrabber, grabber.putVoid())))
             grabber->SetCallback(nullptr, 0);
     }
-    release(seeking);
-    release(control);
-    release(event);
+    releaseAndClear(seeking);
+    releaseAndClear(control);
+    releaseAndClear(event);
 }
 
 double DSRawDataSourceStream::StreamSampleToTime(long& sample)

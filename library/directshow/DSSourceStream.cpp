@@ -14,19 +14,6 @@
 #include "SGCallback.h"
 #include "ThreadStart.h"
 
-namespace {
-
-
-template <typename T>
-void release(T*& p)
-{
-    if (p)
-        p->Release();
-    p = nullptr;
-}
-
-} // namespace
-
 // Wine's sample grabber reports sample times relative to the start of the
 // segment that the last seek began (Windows': positions in the stream), and
 // a sample that begins before that start comes with the start's time.
@@ -42,9 +29,9 @@ DSSourceStream::GraphBuild::GraphBuild()
 
 DSSourceStream::GraphBuild::~GraphBuild()
 {
-    release(grabberInput);
-    release(grabber);
-    release(source);
+    releaseAndClear(grabberInput);
+    releaseAndClear(grabber);
+    releaseAndClear(source);
     FreeMediaType(connection);
 }
 
@@ -71,12 +58,12 @@ DSSourceStream::~DSSourceStream()
         mediaControl->Stop();
     }
     detachCallback();
-    release(mediaEvent);
-    release(mediaSeeking);
-    release(mediaControl);
-    release(graph);
-    release(grabberFilter);
-    release(nullRenderer);
+    releaseAndClear(mediaEvent);
+    releaseAndClear(mediaSeeking);
+    releaseAndClear(mediaControl);
+    releaseAndClear(graph);
+    releaseAndClear(grabberFilter);
+    releaseAndClear(nullRenderer);
     delete[] wideFileName;
     delete callback;
     if (stopEvent)
