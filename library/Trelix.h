@@ -11,6 +11,7 @@
 #include "directshow/DSAudioOrVideoStream.h"
 #include "directshow/DSOutputAVIFile.h"
 #include "directshow/DSAudioSourceStream.h"
+#include "directshow/DSRawDataSourceStream.h"
 #include "directshow/DSSourceStream.h"
 #include "directshow/DSVideoSourceStream.h"
 #include "output/AutomaticInterleaveEngine.h"

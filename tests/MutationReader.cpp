@@ -126,19 +126,23 @@ int main(int argc, char** argv)
         TrelixThread();
         return writeSources(argv[2]);
     }
-    if (argc != 3 || (std::strcmp(argv[1], "vfw") != 0 && std::strcmp(argv[1], "ds") != 0)) {
-        std::fprintf(stderr, "usage: MutationReader vfw|ds FILE\n");
+    // dsraw: the raw-data readers alone, on DirectShow.
+    bool rawOnly = argc == 3 && std::strcmp(argv[1], "dsraw") == 0;
+    if (argc != 3 || (std::strcmp(argv[1], "vfw") != 0 && std::strcmp(argv[1], "ds") != 0 && !rawOnly)) {
+        std::fprintf(stderr, "usage: MutationReader vfw|ds|dsraw FILE\n");
         return 2;
     }
     TrelixThread();
     // Files written with the test codec decode through it.
     TestCodec::install();
-    bool directShow = std::strcmp(argv[1], "ds") == 0;
+    bool directShow = std::strcmp(argv[1], "vfw") != 0;
     char* file = argv[2];
     std::printf("check: %s\n", AviFileCheck::name(AviFileCheck::check(file)));
     for (int i = 0; i < kStreams; ++i) {
-        report("video", i, readVideo(file, directShow, i));
-        report("audio", i, readAudio(file, directShow, i));
+        if (!rawOnly) {
+            report("video", i, readVideo(file, directShow, i));
+            report("audio", i, readAudio(file, directShow, i));
+        }
         report("raw video", i, readRaw(file, directShow, true, i));
         report("raw audio", i, readRaw(file, directShow, false, i));
     }

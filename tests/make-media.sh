@@ -114,3 +114,22 @@ make mends-tone.mp3 ff -f lavfi -i "$(tone 440 44100 1)" -ac 1 -c:a libmp3lame -
 make mends-xvid-mp3.avi ff -f lavfi -i "$(picture 160x120 25 4)" -f lavfi -i "$(tone 440 44100 4)" \
     -c:v mpeg4 -vtag XVID -c:a libmp3lame -b:a 64k mends-xvid-mp3.avi
 make mends-xvid-mp3.avi.s16 ff -i mends-xvid-mp3.avi -map 0:a -f s16le -c:a pcm_s16le mends-xvid-mp3.avi.s16
+# Raw samples through DirectShow: compressed streams in the containers users
+# copy from, each with ffprobe's packet list (size, key flag, time) and the
+# packets' bytes as stored, one after the other.
+make dsraw-mjpeg.avi ff -f lavfi -i "$(picture 160x120 25 2)" -c:v mjpeg -q:v 3 -pix_fmt yuvj420p dsraw-mjpeg.avi
+make dsraw-xvid.avi ff -f lavfi -i "$(picture 160x120 25 2)" -c:v mpeg4 -vtag XVID -q:v 3 -bf 0 -g 10 dsraw-xvid.avi
+make dsraw-h264.mp4 ff -f lavfi -i "$(picture 160x120 25 2)" -c:v libx264 -preset veryfast -bf 0 -g 10 \
+    -keyint_min 10 -sc_threshold 0 -pix_fmt yuv420p dsraw-h264.mp4
+make dsraw-h264.mkv ff -i dsraw-h264.mp4 -c copy dsraw-h264.mkv
+make dsraw-mp3.mp3 ff -f lavfi -i "$(tone 440 44100 2)" -c:a libmp3lame -b:a 128k dsraw-mp3.mp3
+make dsraw-aac.mp4 ff -f lavfi -i "$(tone 440 44100 2)" -c:a aac -b:a 128k dsraw-aac.mp4
+for f in dsraw-mjpeg.avi dsraw-xvid.avi dsraw-h264.mp4 dsraw-h264.mkv dsraw-mp3.mp3 dsraw-aac.mp4; do
+    make "$f.packets" sh -c "ffprobe -v error -select_streams 0 -show_entries packet=size,flags,pts_time \
+        -of csv=p=0 '$f' > '$f.packets'"
+    make "$f.data" ff -i "$f" -map 0:0 -c copy -f data "$f.data"
+done
+# ffmpeg's decode of each video, for splitters that deliver decoded frames.
+for f in dsraw-mjpeg.avi dsraw-xvid.avi dsraw-h264.mp4 dsraw-h264.mkv; do
+    make "$f.yuv" ff -i "$f" -f rawvideo "$f.yuv"
+done

@@ -6,7 +6,8 @@
 #
 #   mutation-test.sh COUNT SEED [OUT_DIR [READER [MEDIA_DIR [BACKEND]]]]
 #
-# BACKEND is vfw (default) or ds. OUT_DIR keeps the sources, the variants that
+# BACKEND is vfw (default), ds, or dsraw (the raw-data readers alone, on
+# DirectShow). OUT_DIR keeps the sources, the variants that
 # failed and a log line per variant (results.txt).
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)

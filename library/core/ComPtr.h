@@ -40,3 +40,12 @@ public:
 private:
     T* ptr = nullptr;
 };
+
+// Releases a raw interface pointer that holds a reference, and clears it.
+template <typename T>
+void releaseAndClear(T*& p)
+{
+    if (p)
+        p->Release();
+    p = nullptr;
+}

@@ -1,5 +1,6 @@
 #include "RawDataSourceStream.h"
 
+#include "../directshow/DSRawDataSourceStream.h"
 #include "../vfw/VfWRawDataSourceStream.h"
 #include "BackendChoice.h"
 #include "WaitDialog.h"
@@ -34,13 +35,11 @@ long RawDataSourceStream::firstKeySample()
     return _firstKeySample;
 }
 
-// There is no DirectShow raw-data source in this build: the DirectShow branch
-// gives no object.
 RawDataSourceStream* RawDataSourceStream::open(char* fileName, bool video, bool useDirectShow, int streamIndex,
                                                TrelixNotification* n)
 {
     if (useDirectShow)
-        return nullptr;
+        return DSRawDataSourceStream::open(fileName, video, streamIndex, n);
     return VfWRawDataSourceStream::open(fileName, video, streamIndex, n);
 }
 

@@ -8,23 +8,11 @@
 #include "../core/TrelixNotification.h"
 #include "../core/TrelixThread.h"
 #include "DirectShowIds.h"
+#include "GrabberGraph.h"
 #include "GraphHelpers.h"
 #include "MediaType.h"
 #include "SGCallback.h"
 #include "ThreadStart.h"
-
-namespace {
-
-
-template <typename T>
-void release(T*& p)
-{
-    if (p)
-        p->Release();
-    p = nullptr;
-}
-
-} // namespace
 
 // Wine's sample grabber reports sample times relative to the start of the
 // segment that the last seek began (Windows': positions in the stream), and
@@ -41,9 +29,9 @@ DSSourceStream::GraphBuild::GraphBuild()
 
 DSSourceStream::GraphBuild::~GraphBuild()
 {
-    release(grabberInput);
-    release(grabber);
-    release(source);
+    releaseAndClear(grabberInput);
+    releaseAndClear(grabber);
+    releaseAndClear(source);
     FreeMediaType(connection);
 }
 
@@ -70,12 +58,12 @@ DSSourceStream::~DSSourceStream()
         mediaControl->Stop();
     }
     detachCallback();
-    release(mediaEvent);
-    release(mediaSeeking);
-    release(mediaControl);
-    release(graph);
-    release(grabberFilter);
-    release(nullRenderer);
+    releaseAndClear(mediaEvent);
+    releaseAndClear(mediaSeeking);
+    releaseAndClear(mediaControl);
+    releaseAndClear(graph);
+    releaseAndClear(grabberFilter);
+    releaseAndClear(nullRenderer);
     delete[] wideFileName;
     delete callback;
     if (stopEvent)
@@ -114,42 +102,22 @@ void DSSourceStream::attach(TrelixNotification* n)
 int DSSourceStream::buildGraph(char* fileName, int streamIndex, const GUID& major, const GUID* subtype,
                                GraphBuild& build)
 {
-    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                reinterpret_cast<void**>(&graph))))
-        return DSError::CannotCreateGraphBuilder;
-    addGraphToRot(graph, &rotRegister);
+    if (int code = createFilterGraph(&graph, &rotRegister))
+        return code;
 
     int wideLength = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, fileName, -1, nullptr, 0);
     if (wideLength <= 0 || !(wideFileName = new (std::nothrow) wchar_t[wideLength]))
         return DSError::OutOfMemory;
     MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, fileName, -1, wideFileName, wideLength);
-    if (FAILED(graph->AddSourceFilter(wideFileName, L"source", &build.source)))
-        return DSError::CannotOpenFile;
 
-    if (FAILED(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                reinterpret_cast<void**>(&grabberFilter))) ||
-        FAILED(grabberFilter->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(&build.grabber))))
-        return DSError::CannotCreateSampleGrabber;
-    if (FAILED(graph->AddFilter(grabberFilter, L"sample_grabber")))
-        return DSError::CannotAddFilter;
-    AM_MEDIA_TYPE accepted = {};
-    accepted.majortype = major;
-    if (subtype)
-        accepted.subtype = *subtype;
-    if (FAILED(build.grabber->SetMediaType(&accepted)))
-        return DSError::CannotSetMediaType;
-
-    int code = 0;
-    if (!connectStream(graph, build.source, grabberFilter, streamIndex, &code))
+    GrabberChain chain;
+    int code = addGrabberChain(graph, wideFileName, streamIndex, major, subtype, chain);
+    build.source = chain.source;
+    build.grabber = chain.grabber;
+    grabberFilter = chain.grabberFilter;
+    nullRenderer = chain.nullRenderer;
+    if (code)
         return code;
-
-    if (FAILED(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                reinterpret_cast<void**>(&nullRenderer))))
-        return DSError::NoNullRenderer;
-    if (FAILED(graph->AddFilter(nullRenderer, L"null_renderer")))
-        return DSError::CannotAddFilter;
-    if (FAILED(connectFilters(graph, grabberFilter, nullRenderer)))
-        return DSError::CannotConnect;
 
     if (FAILED(getPin(grabberFilter, PINDIR_INPUT, &build.grabberInput)) ||
         FAILED(build.grabberInput->ConnectionMediaType(&build.connection)))
