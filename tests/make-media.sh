@@ -92,3 +92,14 @@ make dsaudio-pcm.avi ff -f lavfi -i "$(stereo)" -c:a pcm_s16le dsaudio-pcm.avi
 for f in dsaudio-tone.wav dsaudio-mp3.avi dsaudio-vorbis.mkv dsaudio-aac.mp4 dsaudio-mp2.mpg dsaudio-pcm.avi; do
     make "$f.s16" ff -i "$f" -f s16le -c:a pcm_s16le -ar 44100 -ac 2 "$f.s16"
 done
+
+# Read one sample per call through DirectShow: several seconds in the
+# containers whose block times are rounded to milliseconds (Matroska) or come
+# from granule positions (Ogg).
+make dsaudio1-pcm.mkv ff -f lavfi -i "$(stereo 5)" -c:a pcm_s16le dsaudio1-pcm.mkv
+make dsaudio1-vorbis.mkv ff -f lavfi -i "$(stereo 5)" -c:a libvorbis -q:a 4 dsaudio1-vorbis.mkv
+make dsaudio1-vorbis.ogg ff -f lavfi -i "$(stereo 5)" -c:a libvorbis -q:a 4 dsaudio1-vorbis.ogg
+make dsaudio1-mp3.mp3 ff -f lavfi -i "$(stereo 5)" -c:a libmp3lame -b:a 128k dsaudio1-mp3.mp3
+for f in dsaudio1-pcm.mkv dsaudio1-vorbis.mkv dsaudio1-vorbis.ogg dsaudio1-mp3.mp3; do
+    make "$f.s16" ff -i "$f" -f s16le -c:a pcm_s16le -ar 44100 -ac 2 "$f.s16"
+done

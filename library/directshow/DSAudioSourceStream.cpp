@@ -122,6 +122,7 @@ long DSAudioSourceStream::seekCount() const
 bool DSAudioSourceStream::seekCounted(__int64 position)
 {
     ++seeks;
+    audioCallback->contiguous = false;
     return seek(position, false);
 }
 
