@@ -113,7 +113,7 @@ TEST_F(DSAudioPcm, OpensWithThePcmFormatAndLength)
 // ffmpeg's copy of PCM data is the data of the file itself.
 TEST_F(DSAudioPcm, SequentialPassEqualsTheFileData)
 {
-    for (const char* name : {"dsaudio-tone.wav", "dsaudio-pcm.avi"}) {
+    for (const char* name : {"dsaudio-tone.wav", "dsaudio-pcm.avi", "dsaudio1-pcm.mkv"}) {
         REQUIRE_MEDIA(file, name);
         REQUIRE_MEDIA(reference, std::string(name) + ".s16");
         auto s = openDS(file);
@@ -306,7 +306,8 @@ TEST_P(DSAudioLossy, SequentialPassIsFfmpegsDecodeAtAConstantOffset)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, DSAudioLossy,
-                         testing::Values(Lossy{"dsaudio-mp3.avi", 3000}, Lossy{"dsaudio-aac.mp4", 3000}),
+                         testing::Values(Lossy{"dsaudio-mp3.avi", 3000}, Lossy{"dsaudio-aac.mp4", 3000},
+                                         Lossy{"dsaudio-vorbis.mkv", 3000}),
                          [](const testing::TestParamInfo<Lossy>& info) {
                              std::string n = info.param.file + 8;
                              for (char& c : n)
