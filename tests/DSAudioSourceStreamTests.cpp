@@ -445,7 +445,8 @@ TEST_P(DSAudioOneSamplePerCall, OneSecondFromTheMiddleAfterOneSeek)
 INSTANTIATE_TEST_SUITE_P(Files, DSAudioOneSamplePerCall,
                          testing::Values(OneByOne{"dsaudio-tone.wav", 0, 0}, OneByOne{"dsaudio1-pcm.mkv", 0, 23},
                                          OneByOne{"dsaudio1-vorbis.mkv", 3000, 23},
-                                         OneByOne{"dsaudio1-vorbis.ogg", 3000, 0}, OneByOne{"dsaudio1-mp3.mp3", 3000, 0}),
+                                         OneByOne{"dsaudio1-vorbis.ogg", 3000, 0}, OneByOne{"dsaudio1-mp3.mp3", 3000, 0},
+                                         OneByOne{"dsaudio1-gap.mkv", 0, 23}),
                          [](const testing::TestParamInfo<OneByOne>& info) {
                              std::string n = info.param.file;
                              for (char& c : n)

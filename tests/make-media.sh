@@ -103,3 +103,7 @@ make dsaudio1-mp3.mp3 ff -f lavfi -i "$(stereo 5)" -c:a libmp3lame -b:a 128k dsa
 for f in dsaudio1-pcm.mkv dsaudio1-vorbis.mkv dsaudio1-vorbis.ogg dsaudio1-mp3.mp3; do
     make "$f.s16" ff -i "$f" -f s16le -c:a pcm_s16le -ar 44100 -ac 2 "$f.s16"
 done
+# Half a second missing after the first second: ffmpeg's reference has
+# silence there.
+make dsaudio1-gap.mkv ff -f lavfi -i "$(stereo 3)" -af "asetpts='if(gte(T,1),PTS+22050,PTS)'" -c:a pcm_s16le dsaudio1-gap.mkv
+make dsaudio1-gap.mkv.s16 ff -i dsaudio1-gap.mkv -af aresample=async=1:first_pts=0 -f s16le -c:a pcm_s16le -ar 44100 -ac 2 dsaudio1-gap.mkv.s16

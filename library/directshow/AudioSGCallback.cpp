@@ -103,11 +103,19 @@ STDMETHODIMP AudioSGCallback::SampleCB(double time, IMediaSample* sample)
     long n = firstOf(time + timeOffset);
     if (n < minFirstSeen)
         minFirstSeen = n;
-    if (!started && firstWanted < n) {
+    // A media sample that begins after the range is held, not copied. When
+    // the next request resumes the graph without a seek, it is looked at
+    // again for that request instead of being lost.
+    while (!started && firstWanted < n) {
         laterFirst = n;
         laterDelivered = true;
+        // After a media sample kept since the last seek it leaves a hole in
+        // the stream: the data before the range are known.
+        if (contiguous)
+            beforeRange = true;
         hold();
-        return S_OK;
+        if (stopRequest)
+            return S_OK;
     }
     BYTE* data = nullptr;
     long length = sample->GetActualDataLength();
