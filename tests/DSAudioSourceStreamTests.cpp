@@ -407,7 +407,8 @@ protected:
                 best = offset;
             }
         }
-        long first = from + 2048, last = from + count - 2049 - std::abs(best);
+        // Decoders differ more over their first frames (AAC: up to 10 steps).
+        long first = from + 4096, last = from + count - 4097 - std::abs(best);
         double whole = relativeError(ours, ref, best, first, last);
         int largest = largestDifference(ours, ref, best, first, last);
         std::printf("%s from %ld: offset %ld, relative error energy %.3g, largest difference %d\n", GetParam().file,
@@ -446,7 +447,7 @@ INSTANTIATE_TEST_SUITE_P(Files, DSAudioOneSamplePerCall,
                          testing::Values(OneByOne{"dsaudio-tone.wav", 0, 0}, OneByOne{"dsaudio1-pcm.mkv", 0, 23},
                                          OneByOne{"dsaudio1-vorbis.mkv", 3000, 23},
                                          OneByOne{"dsaudio1-vorbis.ogg", 3000, 0}, OneByOne{"dsaudio1-mp3.mp3", 3000, 0},
-                                         OneByOne{"dsaudio1-gap.mkv", 0, 23}),
+                                         OneByOne{"dsaudio1-gap.mkv", 0, 23}, OneByOne{"dsaudio-aac.mp4", 3000, 0}),
                          [](const testing::TestParamInfo<OneByOne>& info) {
                              std::string n = info.param.file;
                              for (char& c : n)
