@@ -88,6 +88,24 @@ double relativeError(const Bytes& ours, const Bytes& ref, long offset, long from
     return signal > 0 ? error / signal : 1.0;
 }
 
+// The offset within -range..range at which 2048 samples of `ours` from
+// `from` on come closest to the reference; their error in `error` if asked.
+long bestOffset(const Bytes& ours, const Bytes& ref, long range, long from, double* error)
+{
+    long best = 0;
+    double bestError = 1e9;
+    for (long offset = -range; offset <= range; ++offset) {
+        double e = relativeError(ours, ref, offset, from, from + 2047);
+        if (e < bestError) {
+            bestError = e;
+            best = offset;
+        }
+    }
+    if (error)
+        *error = bestError;
+    return best;
+}
+
 class DSAudioPcm : public testing::Test {
 };
 
@@ -288,15 +306,8 @@ TEST_P(DSAudioLossy, SequentialPassIsFfmpegsDecodeAtAConstantOffset)
     Bytes all = sequentialPass(*s);
     ASSERT_FALSE(all.empty());
     long length = s->duration();
-    long best = 0;
-    double bestError = 1e9;
-    for (long offset = -GetParam().maxOffset; offset <= GetParam().maxOffset; ++offset) {
-        double e = relativeError(all, ref, offset, kRate / 2, kRate / 2 + 2047);
-        if (e < bestError) {
-            bestError = e;
-            best = offset;
-        }
-    }
+    double bestError;
+    long best = bestOffset(all, ref, GetParam().maxOffset, kRate / 2, &bestError);
     // The same offset holds over the whole middle of the stream.
     double whole = relativeError(all, ref, best, 2048, length - 2049 - std::abs(best));
     std::printf("%s: offset %ld samples, relative error energy %.3g (window) %.3g (whole)\n", GetParam().file, best,
@@ -398,15 +409,7 @@ protected:
         // Offsets into the reference as a whole, so that they compare across reads.
         Bytes ours(static_cast<size_t>(from) * kBlock, 0);
         ours.insert(ours.end(), read.begin(), read.end());
-        long best = 0;
-        double bestError = 1e9;
-        for (long offset = -range; offset <= range; ++offset) {
-            double e = relativeError(ours, ref, offset, from + count / 2, from + count / 2 + 2047);
-            if (e < bestError) {
-                bestError = e;
-                best = offset;
-            }
-        }
+        long best = bestOffset(ours, ref, range, from + count / 2, nullptr);
         // Decoders differ more over their first frames (AAC: up to 10 steps).
         long first = from + 4096, last = from + count - 4097 - std::abs(best);
         double whole = relativeError(ours, ref, best, first, last);
@@ -439,7 +442,9 @@ TEST_P(DSAudioOneSamplePerCall, OneSecondFromTheMiddleAfterOneSeek)
     ASSERT_GT(s->duration(), from + kRate);
     Bytes read = oneByOne(from, from + kRate - 1);
     ASSERT_FALSE(read.empty());
-    EXPECT_EQ(s->seekCount(), 1);
+    // One seek; where it lands inside a hole, a few steps back of one media
+    // sample each. Never one per call.
+    EXPECT_LE(s->seekCount(), 8);
     expectFfmpegsDecode(read, from, GetParam().seekSlack);
 }
 
