@@ -133,3 +133,17 @@ done
 for f in dsraw-mjpeg.avi dsraw-xvid.avi dsraw-h264.mp4 dsraw-h264.mkv; do
     make "$f.yuv" ff -i "$f" -f rawvideo "$f.yuv"
 done
+# Read one sample per call through DirectShow: several seconds in the
+# containers whose block times are rounded to milliseconds (Matroska) or come
+# from granule positions (Ogg).
+make dsaudio1-pcm.mkv ff -f lavfi -i "$(stereo 5)" -c:a pcm_s16le dsaudio1-pcm.mkv
+make dsaudio1-vorbis.mkv ff -f lavfi -i "$(stereo 5)" -c:a libvorbis -q:a 4 dsaudio1-vorbis.mkv
+make dsaudio1-vorbis.ogg ff -f lavfi -i "$(stereo 5)" -c:a libvorbis -q:a 4 dsaudio1-vorbis.ogg
+make dsaudio1-mp3.mp3 ff -f lavfi -i "$(stereo 5)" -c:a libmp3lame -b:a 128k dsaudio1-mp3.mp3
+for f in dsaudio1-pcm.mkv dsaudio1-vorbis.mkv dsaudio1-vorbis.ogg dsaudio1-mp3.mp3; do
+    make "$f.s16" ff -i "$f" -f s16le -c:a pcm_s16le -ar 44100 -ac 2 "$f.s16"
+done
+# Half a second missing after the first second: ffmpeg's reference has
+# silence there.
+make dsaudio1-gap.mkv ff -f lavfi -i "$(stereo 3)" -af "asetpts='if(gte(T,1),PTS+22050,PTS)'" -c:a pcm_s16le dsaudio1-gap.mkv
+make dsaudio1-gap.mkv.s16 ff -i dsaudio1-gap.mkv -af aresample=async=1:first_pts=0 -f s16le -c:a pcm_s16le -ar 44100 -ac 2 dsaudio1-gap.mkv.s16

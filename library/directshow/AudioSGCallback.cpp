@@ -6,7 +6,7 @@
 AudioSGCallback::AudioSGCallback(int samplesPerSec, int blockAlign)
     : samplesPerSec(samplesPerSec), blockAlign(blockAlign), extraCapacity(0), firstWanted(0), lastWanted(-1),
       lastCopied(-1), mediaFirst(0), mediaLast(-1), laterDelivered(false), started(false), beforeRange(false),
-      minFirstSeen(2147483647), laterFirst(0)
+      minFirstSeen(2147483647), laterFirst(0), contiguous(false)
 {
 }
 
@@ -50,6 +50,22 @@ long AudioSGCallback::sampleAt(double seconds) const
     return x - k >= 0.5 ? k + 1 : k;
 }
 
+// Splitters round block times (Matroska to milliseconds), so the time of
+// each media sample may name a sample up to a millisecond or so away from the
+// one that follows the last media sample, leaving holes and overlaps in a
+// stream that has none. Within two milliseconds of it the media sample is
+// taken to continue the last one, as audio renderers do.
+long AudioSGCallback::firstOf(double seconds) const
+{
+    long n = sampleAt(seconds);
+    if (!contiguous)
+        return n;
+    LONGLONG next = static_cast<LONGLONG>(mediaLast) + 1;
+    LONGLONG off = n - next;
+    LONGLONG jitter = samplesPerSec / 500 + 1;
+    return off >= -jitter && off <= jitter ? static_cast<long>(next) : n;
+}
+
 // The copy of the whole last media sample, in a buffer as large as the
 // largest media sample seen (none when memory is short).
 void AudioSGCallback::keep(const BYTE* data, long length)
@@ -84,14 +100,22 @@ STDMETHODIMP AudioSGCallback::SampleCB(double time, IMediaSample* sample)
 {
     if (stopRequest || parsing || !sample)
         return S_OK;
-    long n = sampleAt(time + timeOffset);
+    long n = firstOf(time + timeOffset);
     if (n < minFirstSeen)
         minFirstSeen = n;
-    if (!started && firstWanted < n) {
+    // A media sample that begins after the range is held, not copied. When
+    // the next request resumes the graph without a seek, it is looked at
+    // again for that request instead of being lost.
+    while (!started && firstWanted < n) {
         laterFirst = n;
         laterDelivered = true;
+        // After a media sample kept since the last seek it leaves a hole in
+        // the stream: the data before the range are known.
+        if (contiguous)
+            beforeRange = true;
         hold();
-        return S_OK;
+        if (stopRequest)
+            return S_OK;
     }
     BYTE* data = nullptr;
     long length = sample->GetActualDataLength();
@@ -102,6 +126,7 @@ STDMETHODIMP AudioSGCallback::SampleCB(double time, IMediaSample* sample)
     LONGLONG last = static_cast<LONGLONG>(n) + length / blockAlign - 1;
     mediaFirst = n;
     mediaLast = last > 2147483646 ? 2147483646 : static_cast<int>(last);
+    contiguous = true;
     if (mediaFirst <= lastWanted && buffer && data) {
         int upper = lastWanted < mediaLast ? lastWanted : mediaLast;
         if (mediaFirst < firstWanted) {

@@ -36,7 +36,13 @@ public:
     bool beforeRange;
     int minFirstSeen;
     int laterFirst;
+    // The last media sample kept was delivered since the last seek, so the
+    // next one follows it in the stream. Cleared by the stream when it seeks.
+    bool contiguous;
 private:
+    // Sample number of a media sample at `seconds`: right after the last one
+    // when it follows it and the time is only a little off.
+    long firstOf(double seconds) const;
     void keep(const BYTE* data, long length);
     // Copies the samples from..to of the media sample that begins with
     // sample mediaFirst at `data` to their place after `buffer`.

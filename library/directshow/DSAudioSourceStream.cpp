@@ -124,6 +124,7 @@ long DSAudioSourceStream::seekCount() const
 bool DSAudioSourceStream::seekCounted(__int64 position)
 {
     ++seeks;
+    audioCallback->contiguous = false;
     return seek(position, false);
 }
 
@@ -257,6 +258,11 @@ DSAudioSourceStream::Pass DSAudioSourceStream::fetch(long first, long last)
     cb.lastWanted = last;
     cb.started = false;
     zero(cb.buffer, static_cast<LONGLONG>(last) - cb.firstWanted + 1);
+    if (heldAfterHole() && last < cb.laterFirst) {
+        // Wholly inside the hole before the held media sample: silence.
+        resultLast = last;
+        return Pass::Done;
+    }
     __int64 position = positionOf(cb.firstWanted - kPrerollSamples);
     if (!startAt(position))
         return Pass::Failed;
@@ -265,14 +271,23 @@ DSAudioSourceStream::Pass DSAudioSourceStream::fetch(long first, long last)
     return finish(last);
 }
 
+// The graph is held, since the last seek, on a media sample that begins
+// after a hole following the last media sample kept.
+bool DSAudioSourceStream::heldAfterHole() const
+{
+    const AudioSGCallback& cb = *audioCallback;
+    return cb.waiting && cb.laterDelivered && cb.beforeRange && cb.contiguous && cb.firstWanted > cb.mediaLast;
+}
+
 // Decodes forward from where the graph is held when the range begins within
 // `decodeThreshold` media samples (of the largest size seen) after the last
 // one; seeks otherwise. Then lets the graph deliver.
 bool DSAudioSourceStream::startAt(__int64 position)
 {
     AudioSGCallback& cb = *audioCallback;
-    LONGLONG reach = static_cast<LONGLONG>(cb.mediaLast) + 1 +
-                     static_cast<LONGLONG>(decodeThreshold) * cb.extraCapacity / waveFormat.nBlockAlign;
+    // Past a hole the data go on with the held media sample.
+    LONGLONG next = heldAfterHole() ? cb.laterFirst : static_cast<LONGLONG>(cb.mediaLast) + 1;
+    LONGLONG reach = next + static_cast<LONGLONG>(decodeThreshold) * cb.extraCapacity / waveFormat.nBlockAlign;
     bool forward = cb.extraBuffer && cb.waiting && cb.firstWanted > cb.mediaLast && cb.firstWanted <= reach;
     if (!forward && !seekCounted(position))
         return false;

@@ -37,6 +37,7 @@ private:
     unsigned char* silence(long last);
     void zero(unsigned char* at, LONGLONG samples) const;
     Pass fetch(long first, long last);
+    bool heldAfterHole() const;
     bool startAt(__int64 position);
     __int64 positionOf(long sample) const;
     bool backtrack(__int64 position);
