@@ -73,7 +73,7 @@ make mpeg1.mpg ff -f lavfi -i "$(picture)" -c:v mpeg1video -q:v 3 -bf 0 -g 12 -f
 make two-video.avi ff -f lavfi -i "$(picture)" -f lavfi -i "testsrc=size=80x60:rate=25:duration=2" \
     -map 0:v -map 1:v -c:v mjpeg -q:v 3 -pix_fmt yuvj420p two-video.avi
 make one-frame.mkv ff -f lavfi -i "$(picture 160x120 25 0.04)" -frames:v 1 -c:v libvpx one-frame.mkv
-for f in mjpeg.avi vp8.mkv mpeg4.mp4 rgb24.avi; do
+for f in mjpeg.avi vp8.mkv mpeg4.mp4 mpeg1.mpg rgb24.avi; do
     make "$f.bgr" ff -i "$f" -f rawvideo -pix_fmt bgr24 "$f.bgr"
 done
 make text.txt sh -c 'echo "not a media file" > text.txt'
