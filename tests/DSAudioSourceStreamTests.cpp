@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "TestMedia.h"
@@ -164,6 +167,36 @@ TEST_F(DSAudioPcm, ConsecutiveRangesCostOneSeekAtMost)
     ASSERT_NE(s->getSamples(30001, 50000), nullptr);
     ASSERT_NE(s->getSamples(50001, 50002), nullptr);
     EXPECT_LE(s->seekCount(), 1);
+}
+
+// Ranges that jump back before the previous one, start inside it, run to
+// the end and return to the start: each is the file's own data, with no
+// silence, and the stream goes on answering after the end was reached.
+TEST_F(DSAudioPcm, BackwardAndRandomRangesEqualTheFileData)
+{
+    REQUIRE_MEDIA(wav, "dsaudio-tone.wav");
+    REQUIRE_MEDIA(reference, "dsaudio-tone.wav.s16");
+    Bytes ref = readFile(reference);
+    auto s = openDS(wav);
+    ASSERT_EQ(s->lastError, 0);
+    const long end = s->duration() - 1;
+    std::vector<std::pair<long, long>> ranges = {{100000, 120000}, {20000, 40000}, {30000, 30010}, {35000, 60000},
+                                                 {120000, end},    {5000, 9000},   {end - 1300, end}, {0, 99},
+                                                 {end, end},       {60000, 61000}, {59000, 60500}};
+    unsigned seed = 777;
+    for (int i = 0; i < 20; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        long first = static_cast<long>((seed >> 8) % static_cast<unsigned>(end + 1));
+        seed = seed * 1103515245u + 12345u;
+        ranges.push_back({first, std::min(end, first + static_cast<long>((seed >> 8) % 50000))});
+    }
+    for (const auto& range : ranges) {
+        SCOPED_TRACE(std::to_string(range.first) + ".." + std::to_string(range.second));
+        Bytes got = samples(*s, range.first, range.second);
+        ASSERT_EQ(s->lastError, 0);
+        ASSERT_EQ(got.size(), static_cast<size_t>(range.second - range.first + 1) * kBlock);
+        EXPECT_EQ(std::memcmp(got.data(), &ref[static_cast<size_t>(range.first) * kBlock], got.size()), 0);
+    }
 }
 
 TEST_F(DSAudioPcm, TimeConversionsAt44100)
