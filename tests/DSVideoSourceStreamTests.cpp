@@ -365,10 +365,15 @@ TEST(DSVideoOpen, UnopenableFilesGiveOpenCodesAndStayUnusable)
         std::string path;
         int code;
     };
-    // Text, empty and truncated files gave 31 here, but Wine's GStreamer
-    // splitter now and then hangs while it probes such files: they are left
-    // out until that is understood.
+    // Wine's GStreamer splitter now and then never returns from its
+    // connection to such files; the open gives up after 20 s with 31, so
+    // each case, tried a few times, ends well within 30 s.
     std::vector<Case> cases = {{folder.path("missing.avi"), 4}};
+    for (const char* name : {"text.txt", "empty.avi", "truncated.avi"}) {
+        std::string path = TestMedia::path(name);
+        for (int i = 0; i < 3 && !path.empty(); ++i)
+            cases.push_back({path, 31});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         DWORD start = GetTickCount();
@@ -384,8 +389,10 @@ TEST(DSVideoOpen, UnopenableFilesGiveOpenCodesAndStayUnusable)
         EXPECT_EQ(video->StreamSampleToTime(n), -1.0);
         EXPECT_EQ(video->getFrameBits(n), nullptr);
         video.reset();
-        EXPECT_LT(GetTickCount() - start, 10000u);
+        EXPECT_LT(GetTickCount() - start, 30000u);
     }
+    REQUIRE_MEDIA(good, "mjpeg.avi");
+    EXPECT_EQ(openDS(good)->lastError, 0) << "a later open still works";
 }
 
 TEST(DSVideoOpen, SingleFrameStream)

@@ -7,6 +7,7 @@
 #include "../core/RunsUnderWine.h"
 #include "../core/TrelixNotification.h"
 #include "../core/TrelixThread.h"
+#include "BoundedJob.h"
 #include "DirectShowIds.h"
 #include "GraphHelpers.h"
 #include "MediaType.h"
@@ -22,6 +23,46 @@ void release(T*& p)
     if (p)
         p->Release();
     p = nullptr;
+}
+
+// Longest wait for the connection of the stream, which makes the graph load
+// and start the splitter. Wine's GStreamer splitter now and then never
+// returns from its connection to a damaged file (text, empty, truncated);
+// real files connect in well under a second.
+constexpr DWORD kConnectTimeout = 20000;
+
+// connectStream on a thread of its own, with its own references, so that a
+// connection that never returns leaves the stream free to fail.
+class ConnectJob : public BoundedJob {
+public:
+    ConnectJob(IGraphBuilder* graph, IBaseFilter* source, IBaseFilter* grabber, int streamIndex)
+        : graph(graph), source(source), grabber(grabber), streamIndex(streamIndex)
+    {
+    }
+    bool connected = false;
+    int code = 0;
+
+protected:
+    void run() override { connected = connectStream(graph.get(), source.get(), grabber.get(), streamIndex, &code); }
+
+private:
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IBaseFilter> source;
+    ComPtr<IBaseFilter> grabber;
+    int streamIndex;
+};
+
+// 0, connectStream's code, or 31 when the connection did not end in time.
+int connectBounded(IGraphBuilder* graph, IBaseFilter* source, IBaseFilter* grabber, int streamIndex)
+{
+    auto* job = new (std::nothrow) ConnectJob(graph, source, grabber, streamIndex);
+    if (!job)
+        return DSError::OutOfMemory;
+    int code = DSError::CannotConnect;
+    if (job->start(kConnectTimeout))
+        code = job->connected ? 0 : job->code;
+    job->release();
+    return code;
 }
 
 } // namespace
@@ -175,8 +216,7 @@ int DSSourceStream::buildGraph(char* fileName, int streamIndex, const GUID& majo
     if (FAILED(build.grabber->SetMediaType(&accepted)))
         return DSError::CannotSetMediaType;
 
-    int code = 0;
-    if (!connectStream(graph, build.source, grabberFilter, streamIndex, &code))
+    if (int code = connectBounded(graph, build.source, grabberFilter, streamIndex))
         return code;
 
     if (FAILED(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
