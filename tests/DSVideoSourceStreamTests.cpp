@@ -339,6 +339,37 @@ TEST_F(DSVideoHollowStream, NoEarlierFrameGivesTheNextWithWarning35)
     expectPicture(bits, *video->format(), 3);
 }
 
+// A format without AvgTimePerFrame (here and upstream) is parsed at open:
+// one kind-0 progress per sample, one kind 1 at the end, the rate from the
+// sample times; through the wait dialog the same.
+TEST(DSVideoOpen, StreamWithoutFrameDurationIsParsedAtOpen)
+{
+    REQUIRE_MEDIA(path, "no-rate.mkv");
+    ProgressRecorder recorder;
+    auto video = openDS(path, 0, &recorder);
+    ASSERT_EQ(video->lastError, 0);
+    EXPECT_EQ(recorder.counts[0], 50);
+    EXPECT_EQ(recorder.counts[1], 1);
+    EXPECT_EQ(recorder.counts[2], 0);
+    EXPECT_EQ(video->duration(), 50);
+    EXPECT_NEAR(video->frameRate(), 25.0, 1e-9);
+    EXPECT_NEAR(video->msDuration(), 2000.0, 1e-6);
+    VIDEOINFOHEADER info;
+    ASSERT_NE(video->videoInfo(info), nullptr);
+    EXPECT_EQ(info.AvgTimePerFrame, 400000);
+    Reference reference(path.substr(2), 160, 120);
+    ASSERT_EQ(reference.frames(), 50);
+    expectEveryOrderMatches(*video, reference, 50);
+
+    std::unique_ptr<SourceStream> waited(SourceStream::open(4, nullptr, cstr(path), 0, nullptr));
+    ASSERT_TRUE(waited);
+    EXPECT_EQ(waited->lastError, 0);
+    auto* parsed = dynamic_cast<DSVideoSourceStream*>(waited.get());
+    ASSERT_NE(parsed, nullptr);
+    EXPECT_EQ(parsed->duration(), 50);
+    EXPECT_NEAR(parsed->frameRate(), 25.0, 1e-9);
+}
+
 TEST(DSVideoOpen, StreamIndexCountsTheVideoStreams)
 {
     REQUIRE_MEDIA(two, "two-video.avi");
