@@ -14,23 +14,12 @@
 
 #include <objbase.h>
 
+#include "BenchClock.h"
 #include "Trelix.h"
 
 namespace {
 
-class Clock {
-public:
-    Clock() { QueryPerformanceFrequency(&frequency); QueryPerformanceCounter(&begin); }
-    double seconds() const
-    {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        return static_cast<double>(now.QuadPart - begin.QuadPart) / frequency.QuadPart;
-    }
-
-private:
-    LARGE_INTEGER frequency, begin;
-};
+using Clock = BenchClock;
 
 // The graphs this process registered in the running object table get their
 // default reference clock back.
