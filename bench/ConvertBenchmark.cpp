@@ -19,25 +19,14 @@
 
 #include "ConversionRun.h"
 #include "PreviewResampler.h"
+#include "BenchClock.h"
 #include "Trelix.h"
 
 namespace {
 
 constexpr LONGLONG kFramePeriod = 400000;
 
-class Clock {
-public:
-    Clock() { QueryPerformanceFrequency(&frequency); QueryPerformanceCounter(&begin); }
-    double seconds() const
-    {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        return static_cast<double>(now.QuadPart - begin.QuadPart) / frequency.QuadPart;
-    }
-
-private:
-    LARGE_INTEGER frequency, begin;
-};
+using Clock = BenchClock;
 
 WAVEFORMATEX stereo44k()
 {

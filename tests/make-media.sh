@@ -73,7 +73,12 @@ make mpeg1.mpg ff -f lavfi -i "$(picture)" -c:v mpeg1video -q:v 3 -bf 0 -g 12 -f
 make two-video.avi ff -f lavfi -i "$(picture)" -f lavfi -i "testsrc=size=80x60:rate=25:duration=2" \
     -map 0:v -map 1:v -c:v mjpeg -q:v 3 -pix_fmt yuvj420p two-video.avi
 make one-frame.mkv ff -f lavfi -i "$(picture 160x120 25 0.04)" -frames:v 1 -c:v libvpx one-frame.mkv
-for f in mjpeg.avi vp8.mkv mpeg4.mp4 rgb24.avi; do
+# VP8 in Matroska whose caps say no frame rate (framerate 0/1, no default
+# duration): the splitter's format then has no AvgTimePerFrame.
+make no-rate.mkv gst-launch-1.0 -q videotestsrc num-buffers=50 pattern=ball \
+    ! video/x-raw,width=160,height=120,framerate=25/1 ! videoconvert ! vp8enc \
+    ! capssetter caps="video/x-vp8,framerate=0/1" ! matroskamux ! filesink location=no-rate.mkv
+for f in mjpeg.avi vp8.mkv mpeg4.mp4 mpeg1.mpg no-rate.mkv rgb24.avi; do
     make "$f.bgr" ff -i "$f" -f rawvideo -pix_fmt bgr24 "$f.bgr"
 done
 make text.txt sh -c 'echo "not a media file" > text.txt'

@@ -78,9 +78,38 @@ int DSAudioSourceStream::openAudio(char* fileName, int streamIndex)
     if (int code = createEvents())
         return code;
     int clockCode = removeClock();
+    if (followContainerClock(build.source))
+        if (int code = findTimeOrigin())
+            return code;
     config(0, 0);
     unusable = false;
     return clockCode;
+}
+
+// Plays up to the first media sample, whose time becomes time zero, so that
+// sample n is the n-th sample of the stream whatever the container's clock
+// said first (not a late start). What the callback noted on the way belongs
+// to the old times and is forgotten; the first request seeks.
+int DSAudioSourceStream::findTimeOrigin()
+{
+    AudioSGCallback& cb = *audioCallback;
+    cb.firstWanted = 0;
+    cb.lastWanted = 0;
+    cb.started = false;
+    cb.laterDelivered = false;
+    if (!seek(0, false) || !run())
+        return lastError;
+    if (cb.laterDelivered)
+        setTimeOrigin(static_cast<double>(cb.laterFirst) / waveFormat.nSamplesPerSec);
+    cb.minFirstSeen = 2147483647;
+    cb.laterFirst = 0;
+    cb.laterDelivered = false;
+    cb.mediaFirst = 0;
+    cb.mediaLast = -1;
+    delete[] cb.extraBuffer;
+    cb.extraBuffer = nullptr;
+    cb.extraCapacity = 0;
+    return 0;
 }
 
 // PCM or extensible in a WAVEFORMATEX, of which the first 18 bytes are kept.

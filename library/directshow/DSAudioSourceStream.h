@@ -33,6 +33,7 @@ private:
     DSAudioSourceStream();
     int openAudio(char* fileName, int streamIndex);
     int takeFormat(const AM_MEDIA_TYPE& connection);
+    int findTimeOrigin();
     bool allocateResult(long first, long last);
     unsigned char* silence(long last);
     void zero(unsigned char* at, LONGLONG samples) const;

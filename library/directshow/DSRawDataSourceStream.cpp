@@ -222,6 +222,9 @@ long DSRawDataSourceStream::_firstKeySample(bool audio)
     }
     OAEVENT graphEvent = 0;
     mediaEvent->GetEventHandle(&graphEvent);
+    // The parse at open leaves its end of stream queued: it must not end
+    // this search before the graph has delivered anything.
+    dropStaleEvents();
     cb.keySearch = true;
     int code = 0;
     if (FAILED(mediaControl->Run())) {
@@ -235,6 +238,9 @@ long DSRawDataSourceStream::_firstKeySample(bool audio)
                 done = done || event == EC_COMPLETE || event == EC_ERRORABORT || event == EC_USERABORT;
         }
     }
+    // Samples still on their way while the graph stops pass straight
+    // through: one held in the callback would keep Stop waiting for ever.
+    cb.stopRequest = true;
     cb.keySearch = false;
     OAFilterState state;
     if (FAILED(mediaControl->Stop()))
@@ -245,7 +251,7 @@ long DSRawDataSourceStream::_firstKeySample(bool audio)
     if (!code && FAILED(mediaSeeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
                                                    AM_SEEKING_NoPositioning)))
         code = DSError::CannotRewind;
-    bool found = cb.stopRequest && cb.parseCount >= 0;
+    bool found = cb.parseCount >= 0;
     cb.stopRequest = false;
     if (!code && found)
         return cb.parseCount;

@@ -22,6 +22,42 @@ bool DSSourceStream::grabberTimesFromSegmentStart()
     return runsUnderWine();
 }
 
+// Wine's GStreamer splitter gives the samples of an MPEG program or system
+// stream the container's presentation times, which begin where the file's
+// clock began (ffmpeg's muxer, for one, starts at 0.54 s), while Windows'
+// MPEG splitter counts from the first sample. It also ends every segment at
+// its estimate of the duration counted in those times, which drops the last
+// part of the stream; a stop position of 0 makes it set no stop at all (it
+// keeps the stop of its previous segment, so that must hold from the first).
+bool DSSourceStream::timesFromContainerClock(IBaseFilter* source)
+{
+    if (!runsUnderWine() || !source)
+        return false;
+    ComPtr<IPin> output;
+    if (FAILED(getPin(source, PINDIR_OUTPUT, output.put())))
+        return false;
+    AM_MEDIA_TYPE type = {};
+    if (FAILED(output->ConnectionMediaType(&type)))
+        return false;
+    bool mpeg = type.majortype == MEDIATYPE_Stream &&
+                (type.subtype == MEDIASUBTYPE_MPEG1System || type.subtype == MEDIASUBTYPE_MPEG1VideoCD ||
+                 type.subtype == MEDIASUBTYPE_MPEG2_PROGRAM || type.subtype == MEDIASUBTYPE_MPEG2_TRANSPORT);
+    FreeMediaType(type);
+    return mpeg;
+}
+
+bool DSSourceStream::followContainerClock(IBaseFilter* source)
+{
+    containerClock = timesFromContainerClock(source);
+    return containerClock;
+}
+
+void DSSourceStream::setTimeOrigin(double seconds)
+{
+    timeOrigin = seconds;
+    callback->timeOffset -= seconds;
+}
+
 DSSourceStream::GraphBuild::GraphBuild()
     : source(nullptr), grabber(nullptr), grabberInput(nullptr), connection()
 {
@@ -38,7 +74,7 @@ DSSourceStream::GraphBuild::~GraphBuild()
 DSSourceStream::DSSourceStream()
     : destroying(false), graphThread(nullptr), stopEvent(nullptr), callback(nullptr), mediaDuration(0),
       graph(nullptr), grabberFilter(nullptr), nullRenderer(nullptr), mediaEvent(nullptr), mediaSeeking(nullptr),
-      mediaControl(nullptr), wideFileName(nullptr), decodeThreshold(1), ended(false), graphThreadObject(nullptr)
+      mediaControl(nullptr), wideFileName(nullptr), decodeThreshold(1), ended(false), timeOrigin(0), containerClock(false), graphThreadObject(nullptr)
 {
 }
 
@@ -207,12 +243,15 @@ void DSSourceStream::runGraph()
     stopGraph();
 }
 
+// Only a held callback acknowledges: one that is not held (the graph ended
+// or delivered nothing) is never waited for. A callback that holds after the
+// check finds resumeEvent set and passes through.
 void DSSourceStream::stopGraph()
 {
     ResetEvent(callback->ackEvent);
     callback->stopRequest = true;
     SetEvent(callback->resumeEvent);
-    if (!destroying)
+    if (!destroying && callback->waiting)
         WaitForSingleObject(callback->ackEvent, INFINITE);
     if (FAILED(mediaControl->Stop())) {
         lastError = DSError::CannotStopGraph;
@@ -231,8 +270,6 @@ void DSSourceStream::releaseCallback()
     SetEvent(callback->resumeEvent);
 }
 
-// Events queued before the graph was last stopped (an end of stream reached
-// while it stopped) belong to no run of the new thread.
 void DSSourceStream::dropStaleEvents()
 {
     long code;
@@ -252,6 +289,11 @@ void DSSourceStream::joinGraphThread()
 bool DSSourceStream::startGraphThread()
 {
     dropStaleEvents();
+    // The graph is stopped, so no callback runs: a resume set for a callback
+    // that was not held, or a delivery signalled while the graph stopped,
+    // would otherwise let the next delivery pass or end the next wait at once.
+    ResetEvent(callback->resumeEvent);
+    ResetEvent(callback->readyEvent);
     joinGraphThread();
     graphThread = startThread(kGraphThreadStack, graphThreadMain, this, &graphThreadObject);
     if (graphThread)
@@ -316,11 +358,14 @@ bool DSSourceStream::seek(__int64 position, bool toKeyFrame)
     DWORD flags = toKeyFrame ? AM_SEEKING_AbsolutePositioning | AM_SEEKING_SeekToKeyFrame
                              : AM_SEEKING_AbsolutePositioning;
     LONGLONG start = position;
-    if (FAILED(mediaSeeking->SetPositions(&start, flags, &mediaDuration, AM_SEEKING_AbsolutePositioning))) {
+    // Where the times follow the container's clock, the duration is no
+    // position in them: no stop (see timesFromContainerClock).
+    LONGLONG stop = containerClock ? 0 : mediaDuration;
+    if (FAILED(mediaSeeking->SetPositions(&start, flags, &stop, AM_SEEKING_AbsolutePositioning))) {
         lastError = DSError::Unseekable;
         return false;
     }
-    callback->timeOffset = grabberTimesFromSegmentStart() ? static_cast<double>(position) * 1e-7 : 0.0;
+    callback->timeOffset = (grabberTimesFromSegmentStart() ? static_cast<double>(position) * 1e-7 : 0.0) - timeOrigin;
     lastError = 0;
     return true;
 }
@@ -348,7 +393,7 @@ bool DSSourceStream::parseStream(bool byMediaTime)
     bool ok = SUCCEEDED(mediaControl->Stop()) &&
               SUCCEEDED(mediaSeeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
                                                    AM_SEEKING_NoPositioning));
-    callback->timeOffset = 0;
+    callback->timeOffset = -timeOrigin;
     callback->notify(1);
     return ok;
 }

@@ -55,6 +55,14 @@ protected:
     int removeClock();
     void attach(TrelixNotification* n);
     static bool grabberTimesFromSegmentStart();
+    // Whether the splitter gives this file's samples the times of the
+    // container's own clock, which need not begin at zero (see .cpp).
+    static bool timesFromContainerClock(IBaseFilter* source);
+    // Notes whether they do for this stream's `source`; true when they do.
+    bool followContainerClock(IBaseFilter* source);
+    // Makes `seconds`, the time of the stream's first sample, time zero of
+    // every sample time the callback sees from now on.
+    void setTimeOrigin(double seconds);
 
     bool destroying;
     HANDLE graphThread;
@@ -70,6 +78,10 @@ protected:
     wchar_t* wideFileName;
     int decodeThreshold;
 
+    // Drops the events left from an earlier run (an end of stream reached
+    // while the graph stopped), which belong to no later run.
+    void dropStaleEvents();
+
 private:
     static DWORD WINAPI graphThreadMain(void* stream);
     void runGraph();
@@ -79,11 +91,15 @@ private:
     void endGraphThread();
     void detachCallback();
     void releaseCallback();
-    void dropStaleEvents();
 
     // The graph reported the end of the stream and was left running there:
     // nothing more will be delivered until the next seek.
     bool ended;
+    // Time of the first sample where the container's clock does not begin
+    // at zero; 0 otherwise.
+    double timeOrigin;
+    // The splitter's times follow the container's clock: seeks set no stop.
+    bool containerClock;
     // The graph thread itself: waited for after its completion, so that no
     // graph thread outlives the stream.
     HANDLE graphThreadObject;

@@ -112,10 +112,27 @@ int DSVideoSourceStream::openVideo(char* fileName, int streamIndex)
     if (int code = createEvents())
         return code;
     videoCallback->halfFrame = 0.5 / framesPerSecond;
+    if (followContainerClock(build.source))
+        if (int code = findTimeOrigin())
+            return code;
     prevFrame = nextFrame = kNoFrame;
     config(0, 0, 0);
     unusable = false;
     return clockCode;
+}
+
+// Plays up to the first sample, whose time becomes time zero, so that frame
+// n is the n-th frame of the stream whatever the container's clock said
+// first. The graph stays held there; the first request seeks.
+int DSVideoSourceStream::findTimeOrigin()
+{
+    videoCallback->targetTime = 0;
+    videoCallback->havePrev = videoCallback->haveNext = false;
+    if (!seek(0, false) || !run())
+        return lastError;
+    if (videoCallback->haveNext)
+        setTimeOrigin(videoCallback->nextTime);
+    return 0;
 }
 
 // Only 24-bit BI_RGB in a VIDEOINFOHEADER is taken, and only sizes that can

@@ -35,6 +35,7 @@ private:
     int takeFormat(const AM_MEDIA_TYPE& connection, REFERENCE_TIME& timePerFrame);
     int deriveLength(IPin* grabberInput, REFERENCE_TIME timePerFrame);
     int parseFrameRate();
+    int findTimeOrigin();
     bool seekCounted(__int64 position);
     __int64 seekPosition(long frame) const;
     void backtrack(__int64 position);
