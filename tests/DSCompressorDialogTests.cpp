@@ -748,3 +748,47 @@ TEST(DSSourceDialogs, AudioDialogShowsAndStoresTheTuningValues)
     EXPECT_EQ(restored.threshold, "1");
     EXPECT_EQ(restored.backtrack, "1024");
 }
+
+// The raw-data source shows the dialog of its stored format: the video one
+// for frames, the audio one (1024 bytes of backtrack by default) for audio,
+// and keeps what OK stores.
+TEST(DSSourceDialogs, RawSourceShowsTheDialogOfItsFormat)
+{
+    REQUIRE_MEDIA(video, "dsraw-mjpeg.avi");
+    REQUIRE_MEDIA(audio, "dsraw-mp3.mp3");
+    auto openRaw = [](const std::string& file, bool isVideo) {
+        return std::unique_ptr<DSRawDataSourceStream>(
+            DSRawDataSourceStream::open(const_cast<char*>(file.c_str()), isVideo, 0, nullptr));
+    };
+    auto frames = openRaw(video, true);
+    auto samples = openRaw(audio, false);
+    ASSERT_EQ(frames->lastError, 0);
+    ASSERT_EQ(samples->lastError, 0);
+    SourceDialog videoOpened, audioOpened, audioStored;
+    Driver driver(GetCurrentThreadId(),
+                  {{"Trelix DirectShow video source configuration", [&](HWND d) {
+                        videoOpened = readSourceDialog(d);
+                        press(d, IDCANCEL);
+                    }},
+                   {"Trelix DirectShow audio source configuration", [&](HWND d) {
+                        audioOpened = readSourceDialog(d);
+                        setText(d, 103, "4096");
+                        press(d, IDOK);
+                    }},
+                   {"Trelix DirectShow audio source configuration", [&](HWND d) {
+                        audioStored = readSourceDialog(d);
+                        press(d, IDCANCEL);
+                    }}});
+    frames->configure(nullptr);
+    EXPECT_EQ(frames->lastError, 0);
+    for (int i = 0; i < 2; ++i) {
+        samples->configure(nullptr);
+        EXPECT_EQ(samples->lastError, 0);
+    }
+    ASSERT_TRUE(driver.completed());
+    EXPECT_EQ(videoOpened.threshold, "1");
+    EXPECT_EQ(videoOpened.backtrack, "1");
+    EXPECT_EQ(videoOpened.growth, "2");
+    EXPECT_EQ(audioOpened.backtrack, "1024");
+    EXPECT_EQ(audioStored.backtrack, "4096");
+}
