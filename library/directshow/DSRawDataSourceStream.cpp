@@ -222,6 +222,12 @@ long DSRawDataSourceStream::_firstKeySample(bool audio)
     }
     OAEVENT graphEvent = 0;
     mediaEvent->GetEventHandle(&graphEvent);
+    // The count of the stream's length leaves its completion queued (Wine
+    // keeps EC_COMPLETE after WaitForCompletion and Stop): taken as this
+    // run's end, it would stop the search before the first sample came.
+    long stale;
+    while (takeGraphEvent(mediaEvent, &stale)) {
+    }
     cb.keySearch = true;
     int code = 0;
     if (FAILED(mediaControl->Run())) {
