@@ -222,8 +222,9 @@ long DSRawDataSourceStream::_firstKeySample(bool audio)
     }
     OAEVENT graphEvent = 0;
     mediaEvent->GetEventHandle(&graphEvent);
-    // The parse at open leaves its end of stream queued: it must not end
-    // this search before the graph has delivered anything.
+    // The count of the stream's length leaves its completion queued (Wine
+    // keeps EC_COMPLETE after WaitForCompletion and Stop): taken as this
+    // run's end, it would stop the search before the first sample came.
     dropStaleEvents();
     cb.keySearch = true;
     int code = 0;
