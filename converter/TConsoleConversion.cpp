@@ -279,11 +279,9 @@ bool TConsoleConversion::setInterleaving()
     return true;
 }
 
-// The one place where a run chooses its path. An output that interleaves by
-// itself (isAutomaticallyInterleaved, the DirectShow writer) is meant for the
-// engine path: two writer threads through an AutomaticInterleaveEngine, with
-// finishBoth = !settings.truncate. That path joins here once the shared run
-// code offers it; until then every run takes the plain path.
+// The one place where a run chooses its path: an output that interleaves by
+// itself (the DirectShow writer) takes the engine path, as in the dialog,
+// with finishBoth = !--truncate; every other output the plain path.
 bool TConsoleConversion::run()
 {
     if (!output->canRun()) {
@@ -295,15 +293,60 @@ bool TConsoleConversion::run()
     progress.setTotals(video ? range.videoLast - range.videoFirst + 1 : 0,
                        audio ? range.audioLast - range.audioFirst + 1 : 0);
     ConversionRun conversion(video.get(), audio.get(), output.get(), progress);
-    conversion.convertStreams(range, stop);
-    // The counts come from the output, which forgets them when it closes.
-    progress.finish();
-    if (!progress.outputUnusable() && !output->close())
-        progress.outputError();
+    if (output->isAutomaticallyInterleaved()) {
+        runInterleaved(conversion);
+        progress.finish();
+    } else {
+        conversion.convertStreams(range, stop);
+        // The counts come from the output, which forgets them when it closes.
+        progress.finish();
+        if (!progress.outputUnusable() && !output->close())
+            progress.outputError();
+    }
     output.reset();
     if (stop && !settings.quiet)
         std::printf("stopped: the output is closed\n");
     return !progress.failed() && !stop;
+}
+
+namespace {
+
+// Hands Ctrl+C to the engine, whose writers read no stop flag.
+struct StopWatch {
+    const std::atomic<bool>& stop;
+    AutomaticInterleaveEngine& engine;
+    std::atomic<bool> ended{false};
+};
+
+DWORD WINAPI watchStop(void* argument)
+{
+    auto* watch = static_cast<StopWatch*>(argument);
+    while (!watch->ended) {
+        if (watch->stop) {
+            watch->engine.userStop();
+            break;
+        }
+        Sleep(50);
+    }
+    return 0;
+}
+
+} // namespace
+
+// The engine path: the shared run's two writers through the engine, which
+// also closes the output.
+void TConsoleConversion::runInterleaved(ConversionRun& conversion)
+{
+    AutomaticInterleaveEngine engine;
+    CriticalSection statusLock;
+    StopWatch watch{stop, engine};
+    HANDLE watcher = CreateThread(nullptr, 0, watchStop, &watch, 0, nullptr);
+    conversion.convertInterleaved(range, engine, !settings.truncate, statusLock);
+    watch.ended = true;
+    if (watcher) {
+        WaitForSingleObject(watcher, INFINITE);
+        CloseHandle(watcher);
+    }
 }
 
 int runVandrelCmd(const std::vector<std::string>& arguments, const std::atomic<bool>& stop)

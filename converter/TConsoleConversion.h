@@ -33,6 +33,7 @@ private:
     bool createOutput(const std::string& outputName);
     bool setInterleaving();
     bool run();
+    void runInterleaved(ConversionRun& conversion);
 
     const TCommandSettings& settings;
     const std::atomic<bool>& stop;

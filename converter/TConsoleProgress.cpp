@@ -64,8 +64,13 @@ double TConsoleProgress::mediaSecondsDone(long frames, long samples)
 std::string TConsoleProgress::line()
 {
     double elapsed = (GetTickCount64() - startTick) * 0.001;
-    long frames = videoSource ? std::max(0L, output->nextFrame_number()) : 0;
-    long samples = audioSource ? std::max(0L, output->nextSample_number_inBuffer()) : 0;
+    // The output forgets its counts when it closes, which the engine path
+    // does before the last line: the highest counts seen are kept.
+    if (videoSource)
+        framesDone = std::max(framesDone, output->nextFrame_number());
+    if (audioSource)
+        samplesDone = std::max(samplesDone, output->nextSample_number_inBuffer());
+    long frames = framesDone, samples = samplesDone;
     char text[320];
     int n = std::snprintf(text, sizeof text, "%3d%%", std::clamp(percent, 0, 100));
     if (videoSource)

@@ -41,6 +41,8 @@ private:
     bool fill;
     bool quiet;
     bool console;
+    long framesDone = 0;
+    long samplesDone = 0;
     long totalFrames = 0;
     long totalSamples = 0;
     double msPerFrame = 0;
