@@ -1,5 +1,5 @@
 #!/bin/bash
-# The Windows package: Vandrel.exe, Trelix.dll, Vandrel.chm and a short
+# The Windows package: Vandrel.exe, VandrelCmd.exe, Trelix.dll, Vandrel.chm and a short
 # read-me in BUILD_DIR/Vandrel-win64.zip. Fails when a packaged binary imports
 # a DLL that is neither in the package nor a system DLL of Windows.
 #
@@ -8,7 +8,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:-$ROOT/build}" && pwd)
 BIN=$BUILD/bin
-FILES=(Vandrel.exe Trelix.dll Vandrel.chm)
+FILES=(Vandrel.exe VandrelCmd.exe Trelix.dll Vandrel.chm)
 # DLLs that every supported Windows ships.
 SYSTEM="kernel32 user32 gdi32 comctl32 comdlg32 msvcrt ole32 oleaut32 avifil32 msvfw32 msacm32 winmm advapi32 shell32 quartz strmiids uuid"
 
@@ -16,7 +16,7 @@ for f in "${FILES[@]}"; do
     [ -s "$BIN/$f" ] || { echo "package: $BIN/$f is missing (build first)" >&2; exit 1; }
 done
 fail=0
-for f in Vandrel.exe Trelix.dll; do
+for f in Vandrel.exe VandrelCmd.exe Trelix.dll; do
     while read -r dll; do
         name=$(tr '[:upper:]' '[:lower:]' <<<"${dll%.dll}")
         packaged=0
@@ -35,10 +35,12 @@ for f in "${FILES[@]}"; do cp "$BIN/$f" "$stage/"; done
 cat >"$stage/README.txt" <<'TEXT'
 Vandrel, the Trelix video converter (Windows x64)
 
-Keep the three files together in one folder and start Vandrel.exe.
-  Vandrel.exe   the converter
-  Trelix.dll    the library it uses (AVIFile/VCM/ACM and DirectShow)
-  Vandrel.chm   the help; F1 or the book button opens it
+Keep the four files together in one folder and start Vandrel.exe.
+  Vandrel.exe     the converter
+  VandrelCmd.exe  the same converter from the command line, for scripts
+                  and batches: "VandrelCmd --help" lists its options
+  Trelix.dll      the library they use (AVIFile/VCM/ACM and DirectShow)
+  Vandrel.chm     the help; F1 or the book button opens it
 
 A first conversion: "Select file..." in the video source group picks the
 file; with "video AND audio" and "use the same file for the audio source"
