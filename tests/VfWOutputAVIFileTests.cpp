@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <memory>
+#include <vector>
 
 #include "DialogWatcher.h"
 #include "MediaWriter.h"
+#include "TestAcmDriver.h"
 #include "TestCodec.h"
 #include "Trelix.h"
 #include "core/ErrorCodes.h"
@@ -472,6 +476,71 @@ TEST_F(VfWWriter, StopAndDestroyAtAwkwardMoments)
         EXPECT_EQ(writer->lastError, 1);
         EXPECT_FALSE(writer->flushAudio());
     }
+}
+
+
+// Blocks of the C heap taken by the test, to catch the heap's blocks being
+// handed out again and freed behind their owner's back.
+class HeldBlocks {
+public:
+    HeldBlocks() = default;
+    HeldBlocks(const HeldBlocks&) = delete;
+    HeldBlocks& operator=(const HeldBlocks&) = delete;
+    ~HeldBlocks()
+    {
+        for (void* block : blocks)
+            std::free(block);
+    }
+
+    // Takes blocks of `size` until one comes back at `address`; true if it did.
+    bool takeUntil(const BYTE* address, DWORD size)
+    {
+        for (int i = 0; i < 32; ++i) {
+            blocks.push_back(std::malloc(size));
+            if (blocks.back() == address)
+                return true;
+        }
+        return false;
+    }
+
+    // Whether every block taken is still a block of its size (not freed).
+    bool allLive(const BYTE* address, DWORD size) const
+    {
+        for (void* block : blocks)
+            if (block == address && _msize(block) != size)
+                return false;
+        return true;
+    }
+
+private:
+    std::vector<void*> blocks;
+};
+
+// A conversion header the platform refuses to prepare leaves the writer
+// holding no buffers: once the heap has handed those buffers to someone else,
+// close and destruction must not free them a second time.
+TEST_F(VfWWriter, RefusedAcmPrepareFreesItsBuffersOnce)
+{
+    ASSERT_TRUE(TestAcmDriver::install());
+    WAVEFORMATEX target = TestAcmDriver::format(pcm);
+    AVICOMPRESSOPTIONS options = {};
+    options.fccType = streamtypeAUDIO;
+    options.lpFormat = &target;
+    options.cbFormat = sizeof(target);
+    Writer writer = create(path, nullptr, false, &pcm, true);
+    ASSERT_TRUE(writer->setCompressor(false, &options)) << writer->lastError;
+    EXPECT_FALSE(writer->start());
+    EXPECT_EQ(writer->lastError, VfWError::CannotInitAudioCompressor);
+
+    TestAcmDriver::PreparedHeader refused = TestAcmDriver::lastPrepared();
+    ASSERT_NE(refused.source, nullptr);
+    HeldBlocks held;
+    ASSERT_TRUE(held.takeUntil(refused.source, refused.sourceLength)) << "the heap did not reuse the freed buffer";
+    held.takeUntil(refused.destination, refused.destinationLength);
+    writer->close();
+    writer.reset();
+    EXPECT_TRUE(held.allLive(refused.source, refused.sourceLength));
+    EXPECT_TRUE(held.allLive(refused.destination, refused.destinationLength));
 }
 
 } // namespace
