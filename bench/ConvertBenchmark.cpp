@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ConversionRun.h"
+#include "ConversionSetup.h"
 #include "PreviewResampler.h"
 #include "BenchClock.h"
 #include "Trelix.h"
@@ -228,21 +229,18 @@ private:
 
 int program(bool raw, bool preview, char* source, const char* target)
 {
-    std::unique_ptr<SourceStream> video(raw ? static_cast<SourceStream*>(RawDataSourceStream::open(source, true, false, 0, nullptr))
-                                            : VideoSourceStream::open(source, false, 0, nullptr));
-    std::unique_ptr<SourceStream> audio(raw ? static_cast<SourceStream*>(RawDataSourceStream::open(source, false, false, 0, nullptr))
-                                            : AudioSourceStream::open(source, false, 0, nullptr));
+    // Sources and output as the program opens and creates them.
+    std::unique_ptr<SourceStream> video(openSourceStream(source, true, raw, SourceBackend::VfW, 0));
+    std::unique_ptr<SourceStream> audio(openSourceStream(source, false, raw, SourceBackend::VfW, 0));
     if (!video || video->lastError)
         return fail("video source", video.get());
     if (!audio || audio->lastError)
         return fail("audio source", audio.get());
     VIDEOINFOHEADER info;
-    video->videoInfo(info);
-    const WAVEFORMATEX* wave = raw ? reinterpret_cast<WAVEFORMATEX*>(dynamic_cast<RawDataSourceStream*>(audio.get())->format()->pbFormat)
-                                   : dynamic_cast<AudioSourceStream*>(audio.get())->format();
-    std::unique_ptr<OutputAVIFile> out(OutputAVIFile::create(target, &info, !raw, wave, !raw, false));
+    std::unique_ptr<OutputAVIFile> out(createOutputFor(target, video.get(), audio.get(), false, false, false, info));
     if (!out || out->lastError || (!raw && (!out->setCompressor(true, nullptr) || !out->setCompressor(false, nullptr))))
         return fail("output", out.get());
+    const WAVEFORMATEX* wave = out->audioFormat();
     BenchObserver observer(preview && !raw, info);
     ConversionRange range;
     range.videoLast = video->duration() - 1;

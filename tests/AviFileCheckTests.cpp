@@ -111,7 +111,7 @@ protected:
     std::string writeVideoAndAudio()
     {
         std::string file = path("va.avi");
-        VideoSpec video;
+        VideoTrack video;
         video.frames = "KD-KD";
         WAVEFORMATEX pcm = pcmFormat(8000, 1, 16);
         EXPECT_TRUE(writeAvi(file, {video}, {pcmAudio(pcm, sinePcm(pcm, 1000))}));
@@ -135,14 +135,14 @@ TEST_F(AviFileCheckTest, PassesFilesWrittenByAVIFile)
     std::string va = writeVideoAndAudio();
     EXPECT_EQ(AviFileCheck::check(va.c_str()), Verdict::Safe);
 
-    VideoSpec palette;
+    VideoTrack palette;
     palette.bitCount = 8;
     palette.extra.assign(256 * 4, 0x40);
     WAVEFORMATEX pcm = pcmFormat(22050, 2, 16);
-    AudioSpec adpcm;
+    AudioTrack adpcm;
     ASSERT_TRUE(encodeImaAdpcm(pcm, sinePcm(pcm, 22050), adpcm));
     std::string other = path("pal-adpcm.avi");
-    ASSERT_TRUE(writeAvi(other, {palette, VideoSpec()}, {adpcm}));
+    ASSERT_TRUE(writeAvi(other, {palette, VideoTrack()}, {adpcm}));
     EXPECT_EQ(AviFileCheck::check(other.c_str()), Verdict::Safe);
 }
 
@@ -264,10 +264,10 @@ TEST_F(AviFileCheckTest, RefusesBrokenHeaders)
 TEST_F(AviFileCheckTest, RefusesCompressedAudioWithExtraBytesOutsideTheFormat)
 {
     WAVEFORMATEX pcm = pcmFormat(22050, 1, 16);
-    AudioSpec adpcm;
+    AudioTrack adpcm;
     ASSERT_TRUE(encodeImaAdpcm(pcm, sinePcm(pcm, 22050), adpcm));
     std::string file = path("adpcm.avi");
-    ASSERT_TRUE(writeAvi(file, {VideoSpec()}, {adpcm}));
+    ASSERT_TRUE(writeAvi(file, {VideoTrack()}, {adpcm}));
     ASSERT_EQ(AviFileCheck::check(file.c_str()), Verdict::Safe);
     EXPECT_EQ(patched(file, "cbsize.avi", [](Bytes& b) { put16(b, chunkAt(b, "strf", 1) + 8 + 16, 0x4000); }),
               Verdict::BadAudioFormat);

@@ -160,10 +160,10 @@ protected:
         video.reset();
         audio.reset();
         source = folder.path("source.avi");
-        VideoSpec spec;
-        spec.frames = std::string(frames, 'K');
+        VideoTrack picture;
+        picture.frames = std::string(frames, 'K');
         WAVEFORMATEX pcm = pcmFormat(8000, 1, 16);
-        ASSERT_TRUE(writeAvi(source, {spec}, {pcmAudio(pcm, sinePcm(pcm, audioFrames * 320))}));
+        ASSERT_TRUE(writeAvi(source, {picture}, {pcmAudio(pcm, sinePcm(pcm, audioFrames * 320))}));
         video.reset(VideoSourceStream::open(&source[0], false, 0, nullptr));
         audio.reset(AudioSourceStream::open(&source[0], false, 0, nullptr));
         ASSERT_EQ(0, video->lastError);

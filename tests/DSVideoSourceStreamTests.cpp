@@ -160,7 +160,7 @@ TEST(DSVideoSource, UncompressedFramesEqualTheVfWFrames)
 {
     TempFolder folder;
     std::string path = folder.path("rgb.avi");
-    VideoSpec layout;
+    VideoTrack layout;
     layout.width = 36;
     layout.height = 20;
     layout.frames = std::string(30, 'K');
@@ -291,7 +291,7 @@ protected:
     std::unique_ptr<DSVideoSourceStream> openLayout(const std::string& frames, ProgressRecorder* recorder = nullptr)
     {
         std::string path = folder.path("hollow.avi");
-        VideoSpec layout;
+        VideoTrack layout;
         layout.width = 32;
         layout.height = 16;
         layout.frames = frames;

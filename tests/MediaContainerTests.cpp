@@ -79,11 +79,11 @@ int graphsInRot()
 // An AVI of `videos` uncompressed and `audios` PCM streams, written by AVIFile.
 std::string writeStreams(const TempFolder& folder, int videos, int audios, DWORD compression = BI_RGB)
 {
-    std::vector<VideoSpec> video(videos);
-    for (VideoSpec& layout : video)
+    std::vector<VideoTrack> video(videos);
+    for (VideoTrack& layout : video)
         layout.compression = compression;
     WAVEFORMATEX pcm = pcmFormat(8000, 1, 16);
-    std::vector<AudioSpec> audio(audios, pcmAudio(pcm, sinePcm(pcm, 800)));
+    std::vector<AudioTrack> audio(audios, pcmAudio(pcm, sinePcm(pcm, 800)));
     std::string path = folder.path("streams.avi");
     EXPECT_TRUE(writeAvi(path, video, audio));
     return path;

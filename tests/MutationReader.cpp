@@ -94,17 +94,17 @@ int readRaw(char* file, bool directShow, bool video, int index)
 int writeSources(const std::string& folder)
 {
     using namespace MediaWriter;
-    VideoSpec coded;
+    VideoTrack coded;
     coded.frames = "KDD-KDDKE";
     coded.compression = TestCodec::kFourCC;
     WAVEFORMATEX pcm = pcmFormat(8000, 1, 16);
     bool ok = writeAvi(folder + "\\avifile-coded-pcm.avi", {coded}, {pcmAudio(pcm, sinePcm(pcm, 4000))});
-    VideoSpec palette;
+    VideoTrack palette;
     palette.bitCount = 8;
     palette.extra.assign(256 * 4, 0x55);
     palette.frames = "KKKKKK";
     WAVEFORMATEX stereo = pcmFormat(22050, 2, 16);
-    AudioSpec adpcm;
+    AudioTrack adpcm;
     ok = ok && encodeImaAdpcm(stereo, sinePcm(stereo, 11025), adpcm)
         && writeAvi(folder + "\\avifile-pal8-adpcm.avi", {palette}, {adpcm});
     return ok ? 0 : 1;

@@ -22,7 +22,7 @@ protected:
     void SetUp() override
     {
         WAVEFORMATEX pcm = pcmFormat(8000, 1, 16);
-        ASSERT_TRUE(writeAvi(path, {VideoSpec()}, {pcmAudio(pcm, sinePcm(pcm, 800))}));
+        ASSERT_TRUE(writeAvi(path, {VideoTrack()}, {pcmAudio(pcm, sinePcm(pcm, 800))}));
     }
 
     char* file() { return const_cast<char*>(path.c_str()); }

@@ -60,7 +60,7 @@ protected:
     std::string videoAndAudio(const std::string& name, int frames)
     {
         std::string path = folder.path(name);
-        VideoSpec video;
+        VideoTrack video;
         video.frames = std::string(frames, 'K');
         WAVEFORMATEX format = pcmFormat(8000, 1, 16);
         EXPECT_TRUE(writeAvi(path, {video}, {pcmAudio(format, sinePcm(format, frames * 320))}));
@@ -279,7 +279,7 @@ TEST_P(HollowStream, DroppedFrameFollowsTheFillBox)
 {
     bool fill = GetParam();
     std::string path = folder.path("hollow.avi");
-    VideoSpec video;
+    VideoTrack video;
     video.frames = "KK-K";
     ASSERT_TRUE(writeAvi(path, {video}));
     click(IDC_MODE_VIDEO);
@@ -452,7 +452,7 @@ TEST_F(VandrelDialog, DirectCopyWithSeparateWaveOverRanges)
     REQUIRE_MEDIA(wave, "check-ffmpeg.wav");
     ASSERT_TRUE(TestCodec::install());
     std::string path = folder.path("keyed.avi");
-    VideoSpec video;
+    VideoTrack video;
     video.compression = TestCodec::kFourCC;
     video.frames = "KDDKDDKDD";
     ASSERT_TRUE(writeAvi(path, {video}));

@@ -59,7 +59,7 @@ TEST(TrelixThread, RegisteredThreadKeepsAVIFileAcrossTheSwitch)
 {
     MediaWriter::TempFolder folder;
     std::string path = folder.path("video.avi");
-    ASSERT_TRUE(MediaWriter::writeAvi(path, {MediaWriter::VideoSpec()}));
+    ASSERT_TRUE(MediaWriter::writeAvi(path, {MediaWriter::VideoTrack()}));
     for (int i = 0; i < 3; ++i) {
         onNewThread([&] {
             TrelixThread();

@@ -41,7 +41,7 @@ protected:
     std::string source(const Choices& choices)
     {
         std::string path = folder.path("source.avi");
-        VideoSpec video;
+        VideoTrack video;
         video.frames = choices.frames;
         WAVEFORMATEX format = pcmFormat(8000, 1, 16);
         EXPECT_TRUE(writeAvi(path, {video}, {pcmAudio(format, sinePcm(format, long(video.frames.size()) * 320))}));

@@ -37,7 +37,7 @@ std::vector<BYTE> samples(VfWAudioSourceStream& audio, long first, long last)
 
 // Decodes every ADPCM block with ACM directly, independently of the source's
 // cache and positioning.
-std::vector<BYTE> decodeAll(const AudioSpec& adpcm, const WAVEFORMATEX& pcm)
+std::vector<BYTE> decodeAll(const AudioTrack& adpcm, const WAVEFORMATEX& pcm)
 {
     auto* wfx = reinterpret_cast<WAVEFORMATEX*>(const_cast<BYTE*>(adpcm.format.data()));
     WAVEFORMATEX out = pcm;
@@ -78,13 +78,13 @@ protected:
         auto* format = reinterpret_cast<WAVEFORMATEX*>(adpcm.format.data());
         format->nAvgBytesPerSec = static_cast<DWORD>(1000LL * blocks * wfx->nBlockAlign / milliseconds);
         std::string path = folder.path(name);
-        return writeAvi(path, {VideoSpec()}, {adpcm}) ? path : std::string();
+        return writeAvi(path, {VideoTrack()}, {adpcm}) ? path : std::string();
     }
 
     TempFolder folder;
     WAVEFORMATEX pcm = {};
     std::vector<BYTE> original;
-    AudioSpec adpcm;
+    AudioTrack adpcm;
 };
 
 TEST_F(VfWAudioSource, PcmIsReadAsStored)
@@ -92,7 +92,7 @@ TEST_F(VfWAudioSource, PcmIsReadAsStored)
     WAVEFORMATEX format = pcmFormat(8000, 2, 16);
     std::vector<BYTE> data = sinePcm(format, 1000);
     std::string path = folder.path("pcm.avi");
-    ASSERT_TRUE(writeAvi(path, {VideoSpec()}, {pcmAudio(format, data)}));
+    ASSERT_TRUE(writeAvi(path, {VideoTrack()}, {pcmAudio(format, data)}));
 
     auto audio = openAudio(path);
     ASSERT_EQ(audio->lastError, 0);
@@ -340,7 +340,7 @@ void expectScatteredReadsEqual(VfWAudioSourceStream& audio, const std::vector<BY
 TEST_F(VfWAudioSource, WrittenAdpcmReadsTheSameFromAnyFrame)
 {
     WAVEFORMATEX source = pcmFormat(22050, 1, 16);
-    AudioSpec layout;
+    AudioTrack layout;
     ASSERT_TRUE(encodeImaAdpcm(source, sinePcm(source, 4096), layout));
     AVICOMPRESSOPTIONS options = {};
     options.fccType = streamtypeAUDIO;
@@ -442,7 +442,7 @@ namespace {
 
 // An MPEG audio stream of 418-byte blocks (128 kb/s at 44.1 kHz) whose last
 // `silentBlocks` blocks hold no frame: ACM decodes them to nothing.
-AudioSpec mp3EndingInEmptyBlocks(const std::vector<BYTE>& frames, size_t silentBlocks)
+AudioTrack mp3EndingInEmptyBlocks(const std::vector<BYTE>& frames, size_t silentBlocks)
 {
     MPEGLAYER3WAVEFORMAT format = {};
     format.wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
@@ -455,12 +455,12 @@ AudioSpec mp3EndingInEmptyBlocks(const std::vector<BYTE>& frames, size_t silentB
     format.fdwFlags = MPEGLAYER3_FLAG_PADDING_ISO;
     format.nBlockSize = 418;
     format.nFramesPerBlock = 1;
-    AudioSpec spec;
+    AudioTrack track;
     const auto* bytes = reinterpret_cast<const BYTE*>(&format);
-    spec.format.assign(bytes, bytes + sizeof(format));
-    spec.data = frames;
-    spec.data.resize((frames.size() / 418 + silentBlocks) * 418, 0);
-    return spec;
+    track.format.assign(bytes, bytes + sizeof(format));
+    track.data = frames;
+    track.data.resize((frames.size() / 418 + silentBlocks) * 418, 0);
+    return track;
 }
 
 // One read to the end decodes the empty blocks after the last frames: the

@@ -91,7 +91,7 @@ int audioChunkMentions(const std::string& path)
 // The IMA ADPCM format ACM suggests for `pcm`.
 std::vector<BYTE> imaFormat(const WAVEFORMATEX& pcm)
 {
-    AudioSpec layout;
+    AudioTrack layout;
     encodeImaAdpcm(pcm, sinePcm(pcm, 4096), layout);
     return layout.format;
 }
@@ -668,7 +668,7 @@ TEST_F(VfWAcmWriter, StoredBlockHeadersAreValid)
 // is still interleaved by period.
 TEST_F(VfWAcmWriter, CopiedCompressedAudioCountsBlocks)
 {
-    AudioSpec adpcm;
+    AudioTrack adpcm;
     ASSERT_TRUE(encodeImaAdpcm(source, sinePcm(source, 22050 * 4), adpcm));
     const auto* format = reinterpret_cast<const WAVEFORMATEX*>(adpcm.format.data());
     long blocks = static_cast<long>(adpcm.data.size() / format->nBlockAlign);
@@ -720,7 +720,7 @@ TEST_F(VfWWriter, AGapInPcmIsFilledWithSilence)
 // Copied compressed audio has no silence to fill a gap with.
 TEST_F(VfWAcmWriter, AGapInCopiedCompressedAudioIsRefused)
 {
-    AudioSpec adpcm;
+    AudioTrack adpcm;
     ASSERT_TRUE(encodeImaAdpcm(source, sinePcm(source, 22050), adpcm));
     const auto* format = reinterpret_cast<const WAVEFORMATEX*>(adpcm.format.data());
     Writer writer = create(path, nullptr, false, format, false);

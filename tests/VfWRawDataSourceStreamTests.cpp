@@ -54,12 +54,12 @@ std::vector<BYTE> masks(DWORD red, DWORD green, DWORD blue)
 
 class VfWRawDataSource : public testing::Test {
 protected:
-    std::unique_ptr<VfWRawDataSourceStream> writeAndOpen(const VideoSpec& layout)
+    std::unique_ptr<VfWRawDataSourceStream> writeAndOpen(const VideoTrack& layout)
     {
         return openRaw(write(layout), true);
     }
 
-    std::string write(const VideoSpec& layout)
+    std::string write(const VideoTrack& layout)
     {
         std::string path = folder.path("video" + std::to_string(++files) + ".avi");
         EXPECT_TRUE(writeAvi(path, {layout}));
@@ -72,7 +72,7 @@ protected:
 
 TEST_F(VfWRawDataSource, Rgb24MediaTypeAndData)
 {
-    VideoSpec layout;
+    VideoTrack layout;
     layout.frames = "KKK";
     auto raw = writeAndOpen(layout);
     ASSERT_EQ(raw->lastError, 0);
@@ -118,7 +118,7 @@ TEST_F(VfWRawDataSource, Rgb24MediaTypeAndData)
 TEST_F(VfWRawDataSource, CompressedStreamStartsAtItsFirstKeyFrame)
 {
     ASSERT_TRUE(TestCodec::install());
-    VideoSpec layout;
+    VideoTrack layout;
     layout.compression = TestCodec::kFourCC;
     // Wine's AVIFile makes the first frame a key frame whatever it holds, so
     // the stream starts with an empty one here.
@@ -169,13 +169,13 @@ TEST_F(VfWRawDataSource, CompressedStreamStartsAtItsFirstKeyFrame)
 
 TEST_F(VfWRawDataSource, EmptyKeyFramesAreSkipped)
 {
-    VideoSpec layout;
+    VideoTrack layout;
     layout.frames = "EDEKK";
     auto raw = writeAndOpen(layout);
     ASSERT_EQ(raw->lastError, 0);
     EXPECT_EQ(raw->firstKeySample(), 3);
 
-    VideoSpec none;
+    VideoTrack none;
     none.frames = "E-E";
     auto empty = writeAndOpen(none);
     // The object is usable, but the search failed.
@@ -187,7 +187,7 @@ TEST_F(VfWRawDataSource, EmptyKeyFramesAreSkipped)
 
 TEST_F(VfWRawDataSource, PalettisedStreamCarriesItsPalette)
 {
-    VideoSpec layout;
+    VideoTrack layout;
     layout.bitCount = 8;
     layout.width = 13;
     layout.extra = palette256();
@@ -214,7 +214,7 @@ TEST_F(VfWRawDataSource, SixteenBitLayouts)
         {BI_RGB, {}, MEDIASUBTYPE_RGB555},
     };
     for (const Case& c : cases) {
-        VideoSpec layout;
+        VideoTrack layout;
         layout.bitCount = 16;
         layout.compression = c.compression;
         layout.extra = c.extra;
@@ -228,7 +228,7 @@ TEST_F(VfWRawDataSource, SixteenBitLayouts)
     }
 
     for (auto bad : {std::make_pair<WORD>(16, masks(0xF00, 0xF0, 0xF)), std::make_pair<WORD>(12, std::vector<BYTE>())}) {
-        VideoSpec layout;
+        VideoTrack layout;
         layout.bitCount = bad.first;
         layout.compression = bad.second.empty() ? BI_RGB : BI_BITFIELDS;
         layout.extra = bad.second;
@@ -242,10 +242,10 @@ TEST_F(VfWRawDataSource, AudioStreams)
 {
     WAVEFORMATEX format = pcmFormat(8000, 2, 16);
     std::vector<BYTE> data = sinePcm(format, 500);
-    AudioSpec adpcm;
+    AudioTrack adpcm;
     ASSERT_TRUE(encodeImaAdpcm(pcmFormat(22050, 1, 16), sinePcm(pcmFormat(22050, 1, 16), 4000), adpcm));
     std::string path = folder.path("audio.avi");
-    ASSERT_TRUE(writeAvi(path, {VideoSpec()}, {pcmAudio(format, data), adpcm}));
+    ASSERT_TRUE(writeAvi(path, {VideoTrack()}, {pcmAudio(format, data), adpcm}));
 
     auto pcm = openRaw(path, false);
     ASSERT_EQ(pcm->lastError, 0);
@@ -290,7 +290,7 @@ TEST_F(VfWRawDataSource, AudioStreams)
 // entry points past the end of the file is refused before AVIFile reads it.
 TEST_F(VfWRawDataSource, UnreadableSampleFails)
 {
-    VideoSpec layout;
+    VideoTrack layout;
     layout.frames = "KKK";
     std::string path = write(layout);
     ASSERT_TRUE(patchIndexEntry(path, 1, 2, 0x7FFF0000));
@@ -303,7 +303,7 @@ TEST_F(VfWRawDataSource, UnreadableSampleFails)
 
 TEST_F(VfWRawDataSource, MissingStreamFailsToOpen)
 {
-    VideoSpec layout;
+    VideoTrack layout;
     std::string path = folder.path("video-only.avi");
     ASSERT_TRUE(writeAvi(path, {layout}));
     auto raw = openRaw(path, false);
@@ -324,7 +324,7 @@ namespace {
 // own unsigned bounds check (16) stands behind it.
 TEST_F(VfWRawDataSource, HugeHeaderSizeIsRefused)
 {
-    VideoSpec layout;
+    VideoTrack layout;
     layout.bitCount = 16;
     layout.compression = BI_BITFIELDS;
     layout.extra = masks(0xF800, 0x7E0, 0x1F);
@@ -340,14 +340,14 @@ TEST_F(VfWRawDataSource, HugeHeaderSizeIsRefused)
 TEST_F(VfWRawDataSource, AbsurdFrameSizesAreRefused)
 {
     for (LONG width : {0x40000000, 0}) {
-        std::string path = write(VideoSpec());
+        std::string path = write(VideoTrack());
         DWORD value = static_cast<DWORD>(width);
         ASSERT_TRUE(patchStreamFormat(path, 0, offsetof(BITMAPINFOHEADER, biWidth), &value, sizeof(value)));
         auto raw = openRaw(path, true);
         EXPECT_EQ(raw->lastError, 5) << width;
     }
     // The smallest LONG as height has no absolute value in 32 bits.
-    std::string path = write(VideoSpec());
+    std::string path = write(VideoTrack());
     DWORD height = 0x80000000u;
     ASSERT_TRUE(patchStreamFormat(path, 0, offsetof(BITMAPINFOHEADER, biHeight), &height, sizeof(height)));
     EXPECT_EQ(openRaw(path, true)->lastError, 5);
@@ -356,7 +356,7 @@ TEST_F(VfWRawDataSource, AbsurdFrameSizesAreRefused)
 TEST_F(VfWRawDataSource, ZeroRateOrScaleIsRefused)
 {
     for (int field : {5, 6}) {
-        std::string path = write(VideoSpec());
+        std::string path = write(VideoTrack());
         ASSERT_TRUE(patchStreamHeader(path, 0, field, 0));
         EXPECT_EQ(openRaw(path, true)->lastError, 4) << field;
     }

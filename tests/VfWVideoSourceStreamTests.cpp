@@ -39,7 +39,7 @@ protected:
 TEST_F(VfWVideoSource, OpensAndDescribesTheStream)
 {
     std::string path = folder.path("rgb.avi");
-    VideoSpec layout;
+    VideoTrack layout;
     layout.width = 21;
     layout.height = 10;
     layout.frames = "KKKKKK";
@@ -74,7 +74,7 @@ TEST_F(VfWVideoSource, OpensAndDescribesTheStream)
 TEST_F(VfWVideoSource, DeliversThePixelsThatWereWritten)
 {
     std::string path = folder.path("rgb.avi");
-    VideoSpec layout;
+    VideoTrack layout;
     layout.frames = "KKKK";
     ASSERT_TRUE(writeAvi(path, {layout}));
     auto video = openVideo(path);
@@ -87,7 +87,7 @@ TEST_F(VfWVideoSource, DecodesKeyAndDeltaFramesInAnyOrder)
 {
     ASSERT_TRUE(TestCodec::install());
     std::string path = folder.path("codec.avi");
-    VideoSpec layout;
+    VideoTrack layout;
     layout.compression = TestCodec::kFourCC;
     layout.frames = "KDDKDD";
     ASSERT_TRUE(writeAvi(path, {layout}));
@@ -102,7 +102,7 @@ TEST_F(VfWVideoSource, DecodesKeyAndDeltaFramesInAnyOrder)
 TEST_F(VfWVideoSource, UncompressedDeltaFramesInAnyOrder)
 {
     std::string path = folder.path("rgb-delta.avi");
-    VideoSpec layout;
+    VideoTrack layout;
     layout.frames = "KDDKDD";
     ASSERT_TRUE(writeAvi(path, {layout}));
     for (long first : {2L, 5L}) {
@@ -116,7 +116,7 @@ TEST_F(VfWVideoSource, UncompressedDeltaFramesInAnyOrder)
 TEST_F(VfWVideoSource, DroppedFramesShowTheFrameBeforeOrTheNextOne)
 {
     std::string path = folder.path("dropped.avi");
-    VideoSpec layout;
+    VideoTrack layout;
     layout.frames = "--KK--K-";
     ASSERT_TRUE(writeAvi(path, {layout}));
     auto video = openVideo(path);
@@ -147,7 +147,7 @@ TEST_F(VfWVideoSource, DroppedFramesShowTheFrameBeforeOrTheNextOne)
 TEST_F(VfWVideoSource, StreamOfOnlyDroppedFramesHasNoFrame)
 {
     std::string path = folder.path("empty-frames.avi");
-    VideoSpec layout;
+    VideoTrack layout;
     layout.frames = "---";
     ASSERT_TRUE(writeAvi(path, {layout}));
     auto video = openVideo(path);
@@ -159,7 +159,7 @@ TEST_F(VfWVideoSource, StreamOfOnlyDroppedFramesHasNoFrame)
 TEST_F(VfWVideoSource, StreamIndexCountsOnlyVideoStreams)
 {
     std::string path = folder.path("two.avi");
-    VideoSpec first, second;
+    VideoTrack first, second;
     first.width = 16;
     second.width = 24;
     second.frames = "KKKKKKK";
@@ -180,7 +180,7 @@ TEST_F(VfWVideoSource, StreamIndexCountsOnlyVideoStreams)
 TEST_F(VfWVideoSource, FrameRatesAndTimeConversions)
 {
     std::string path = folder.path("ntsc.avi");
-    VideoSpec ntsc;
+    VideoTrack ntsc;
     ntsc.rate = 30000;
     ntsc.scale = 1001;
     ASSERT_TRUE(writeAvi(path, {ntsc}));
@@ -193,7 +193,7 @@ TEST_F(VfWVideoSource, FrameRatesAndTimeConversions)
 
     // At 2 frames per second, 999 ms is still frame 1 and 1000 ms is frame 2.
     std::string slowPath = folder.path("slow.avi");
-    VideoSpec slow;
+    VideoTrack slow;
     slow.rate = 2;
     slow.frames = "KKKKKK";
     ASSERT_TRUE(writeAvi(slowPath, {slow}));
@@ -207,7 +207,7 @@ TEST_F(VfWVideoSource, FrameRatesAndTimeConversions)
     EXPECT_EQ(slowVideo->lastError, 0);
 
     std::string fractionalPath = folder.path("fractional.avi");
-    VideoSpec fractional;
+    VideoTrack fractional;
     fractional.rate = 5;
     fractional.scale = 2;
     ASSERT_TRUE(writeAvi(fractionalPath, {fractional}));
@@ -219,7 +219,7 @@ TEST_F(VfWVideoSource, FrameRatesAndTimeConversions)
 TEST_F(VfWVideoSource, MissingDecompressorFailsAfterLengthAndFormat)
 {
     std::string path = folder.path("unknown.avi");
-    VideoSpec layout;
+    VideoTrack layout;
     layout.compression = mmioFOURCC('Z', 'Z', 'Z', 'Z');
     layout.bitCount = 16;
     ASSERT_TRUE(writeAvi(path, {layout}));
@@ -238,7 +238,7 @@ TEST_F(VfWVideoSource, MissingDecompressorFailsAfterLengthAndFormat)
 TEST_F(VfWVideoSource, UntrustedFilesFailWithTheOpenCode)
 {
     std::string good = folder.path("good.avi");
-    VideoSpec layout;
+    VideoTrack layout;
     layout.frames = std::string(30, 'K');
     ASSERT_TRUE(writeAvi(good, {layout}));
     std::string truncated = folder.path("truncated.avi");
@@ -289,7 +289,7 @@ TEST_F(VfWVideoSource, UntrustedFilesFailWithTheOpenCode)
 
 namespace {
 
-std::string written(TempFolder& folder, const std::string& name, const VideoSpec& layout)
+std::string written(TempFolder& folder, const std::string& name, const VideoTrack& layout)
 {
     std::string path = folder.path(name);
     EXPECT_TRUE(writeAvi(path, {layout}));
@@ -307,7 +307,7 @@ void patchHeaderWord(const std::string& path, int word, DWORD value)
 TEST_F(VfWVideoSource, StoredColourCountsDoNotReachTheRequest)
 {
     ASSERT_TRUE(TestCodec::install());
-    VideoSpec layout;
+    VideoTrack layout;
     layout.compression = TestCodec::kFourCC;
     layout.frames = "KDK";
     std::string path = written(folder, "colours.avi", layout);
@@ -324,7 +324,7 @@ TEST_F(VfWVideoSource, StoredColourCountsDoNotReachTheRequest)
 // Wine's MS-RLE decoder, for an 8-bit stream where 256 colours are normal.
 TEST_F(VfWVideoSource, PalettisedRleStreamDecodesInPlace)
 {
-    VideoSpec layout;
+    VideoTrack layout;
     layout.compression = BI_RLE8;
     layout.bitCount = 8;
     layout.width = 16;
@@ -357,7 +357,7 @@ TEST_F(VfWVideoSource, PalettisedRleStreamDecodesInPlace)
 
 TEST_F(VfWVideoSource, AbsurdFrameSizesAreRefused)
 {
-    VideoSpec layout;
+    VideoTrack layout;
     struct Size {
         LONG width, height;
     } sizes[] = {{0x40000000, 8}, {16, 40000}, {16, -40000}, {30000, 30000}, {0, 8}, {16, 0}};
@@ -381,7 +381,7 @@ TEST_F(VfWVideoSource, ZeroRateOrScaleIsRefused)
 {
     for (int field : {5, 6}) {
         SCOPED_TRACE(field);
-        std::string path = written(folder, "rate.avi", VideoSpec());
+        std::string path = written(folder, "rate.avi", VideoTrack());
         ASSERT_TRUE(patchStreamHeader(path, 0, field, 0));
         auto video = openVideo(path);
         EXPECT_EQ(video->lastError, 4);
@@ -394,7 +394,7 @@ TEST_F(VfWVideoSource, ZeroRateOrScaleIsRefused)
 // reads all 30 chunks; Wine reads chunk 3 there and only 27 in all.
 TEST_F(VfWVideoSource, StreamStartingLateDeliversEveryFrame)
 {
-    VideoSpec layout;
+    VideoTrack layout;
     layout.frames = std::string(30, 'K');
     std::string path = written(folder, "late.avi", layout);
     ASSERT_TRUE(patchStreamHeader(path, 0, 7, 3));
@@ -416,7 +416,7 @@ TEST_F(VfWVideoSource, StreamStartingLateDeliversEveryFrame)
 // A capture program keeps its file open for writing while others read it.
 TEST_F(VfWVideoSource, OpensAFileThatIsStillBeingWritten)
 {
-    std::string path = written(folder, "capture.avi", VideoSpec());
+    std::string path = written(folder, "capture.avi", VideoTrack());
     HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     auto video = openVideo(path);
@@ -436,7 +436,7 @@ namespace {
 // also when bytes follow it in the stored format.
 TEST_F(VfWVideoSource, DeliveredHeaderOtherThanRequestedFailsWith11)
 {
-    VideoSpec layout;
+    VideoTrack layout;
     layout.frames = "KK";
     std::string plain = folder.path("plain.avi");
     ASSERT_TRUE(writeAvi(plain, {layout}));

@@ -91,7 +91,7 @@ protected:
 TEST_F(WaitDialog, OpensAVfWSourceBehindThePlainDialog)
 {
     std::string path = folder.path("video.avi");
-    ASSERT_TRUE(MediaWriter::writeAvi(path, {MediaWriter::VideoSpec()}));
+    ASSERT_TRUE(MediaWriter::writeAvi(path, {MediaWriter::VideoTrack()}));
     char* file = const_cast<char*>(path.c_str());
 
     std::unique_ptr<SourceStream> video(SourceStream::open(0, nullptr, file, 0, nullptr));
@@ -129,7 +129,7 @@ TEST_F(WaitDialog, OpensAVfWSourceBehindThePlainDialog)
 TEST_F(WaitDialog, VfWOperationsRunWithoutADialog)
 {
     std::string path = folder.path("video.avi");
-    MediaWriter::VideoSpec layout;
+    MediaWriter::VideoTrack layout;
     layout.frames = "K-K";
     ASSERT_TRUE(MediaWriter::writeAvi(path, {layout}));
     std::unique_ptr<VideoSourceStream> video(VideoSourceStream::open(const_cast<char*>(path.c_str()), false, 0, nullptr));
@@ -252,7 +252,7 @@ TEST_F(WaitDialog, HiddenStartKeepsZeroSizeUntilTheFirstProgress)
 TEST_F(WaitDialog, PendingQuitStillWaitsForTheWorker)
 {
     std::string path = folder.path("video.avi");
-    ASSERT_TRUE(MediaWriter::writeAvi(path, {MediaWriter::VideoSpec()}));
+    ASSERT_TRUE(MediaWriter::writeAvi(path, {MediaWriter::VideoTrack()}));
     PostQuitMessage(0);
     std::unique_ptr<SourceStream> video(SourceStream::open(0, nullptr, const_cast<char*>(path.c_str()), 0, nullptr));
     ASSERT_TRUE(video);
@@ -326,7 +326,7 @@ TEST_F(WaitDialog, NoDialogMeansTheSentinel)
     EXPECT_EQ(video.notify(), nullptr);
 
     std::string path = folder.path("video.avi");
-    ASSERT_TRUE(MediaWriter::writeAvi(path, {MediaWriter::VideoSpec()}));
+    ASSERT_TRUE(MediaWriter::writeAvi(path, {MediaWriter::VideoTrack()}));
     EXPECT_EQ(SourceStream::open(0, invalid, const_cast<char*>(path.c_str()), 0, nullptr), nullptr);
 }
 

@@ -54,15 +54,6 @@ void useStreamingMode(IBaseFilter* mux)
         interleaving->put_Mode(INTERLEAVE_FULL);
 }
 
-template <typename T>
-void release(T*& pointer)
-{
-    if (pointer) {
-        pointer->Release();
-        pointer = nullptr;
-    }
-}
-
 void closeHandle(HANDLE& handle)
 {
     if (handle) {
@@ -217,14 +208,14 @@ DSOutputAVIFile::~DSOutputAVIFile()
     close();
     if (rotRegister != 0)
         removeGraphFromRot(rotRegister);
-    release(mediaControl);
-    release(mediaEvent);
-    release(graph);
-    release(mux);
-    release(videoSource);
-    release(audioSource);
-    release(videoCompressor);
-    release(audioCompressor);
+    releaseAndClear(mediaControl);
+    releaseAndClear(mediaEvent);
+    releaseAndClear(graph);
+    releaseAndClear(mux);
+    releaseAndClear(videoSource);
+    releaseAndClear(audioSource);
+    releaseAndClear(videoCompressor);
+    releaseAndClear(audioCompressor);
     delete[] wideFileName;
     closeHandle(startedEvent);
     closeHandle(stopEvent);
