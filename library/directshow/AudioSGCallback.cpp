@@ -1,5 +1,6 @@
 #include "AudioSGCallback.h"
 
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -54,16 +55,52 @@ long AudioSGCallback::sampleAt(double seconds) const
 // each media sample may name a sample up to a millisecond or so away from the
 // one that follows the last media sample, leaving holes and overlaps in a
 // stream that has none. Within two milliseconds of it the media sample is
-// taken to continue the last one, as audio renderers do.
-long AudioSGCallback::firstOf(double seconds) const
+// taken to continue the last one, as audio renderers do, and its time tells
+// the anchor where the whole run lies. Farther off, a new run begins.
+long AudioSGCallback::firstOf(double seconds)
 {
     long n = sampleAt(seconds);
     if (!contiguous)
-        return n;
+        return n + anchor.total();
+    double exact = seconds * samplesPerSec;
+    double tolerance = stampTolerance(seconds);
+    // Exact times that name the start of the last media sample again: it was
+    // a sliver the decoder clipped off, and this one replaces it.
+    if (tolerance < 1.0 && std::fabs(exact - mediaFirst) <= tolerance)
+        return mediaFirst;
     LONGLONG next = static_cast<LONGLONG>(mediaLast) + 1;
     LONGLONG off = n - next;
     LONGLONG jitter = samplesPerSec / 500 + 1;
-    return off >= -jitter && off <= jitter ? static_cast<long>(next) : n;
+    if (off < -jitter || off > jitter) {
+        anchor.restart(0, true);
+        return n;
+    }
+    return continueRun(seconds, next, tolerance);
+}
+
+long AudioSGCallback::continueRun(double seconds, LONGLONG next, double tolerance)
+{
+    double exact = seconds * samplesPerSec;
+    if (tolerance < 1.0)
+        return static_cast<long>(next + anchor.observe(exact - static_cast<double>(next), tolerance));
+    auto stamp = static_cast<LONGLONG>(std::floor(seconds * 1e7 + 0.5));
+    auto known = knownStarts.find(stamp);
+    if (known != knownStarts.end() && !anchor.frozen())
+        next += anchor.pin(static_cast<double>(known->second - next));
+    else
+        next += anchor.observe(exact - static_cast<double>(next), tolerance);
+    if (anchor.frozen())
+        knownStarts[stamp] = static_cast<long>(next);
+    return static_cast<long>(next);
+}
+
+// Half a millisecond for a whole millisecond (a rounded block time), half a
+// sample for any other time.
+double AudioSGCallback::stampTolerance(double seconds) const
+{
+    double ms = seconds * 1000.0;
+    bool whole = std::fabs(ms - std::floor(ms + 0.5)) < 1e-4;
+    return whole ? samplesPerSec / 2000.0 + 0.01 : 0.5;
 }
 
 // The copy of the whole last media sample, in a buffer as large as the
@@ -94,6 +131,7 @@ void AudioSGCallback::place(const BYTE* data, int from, int to)
     size_t bytes = static_cast<size_t>(static_cast<LONGLONG>(to) - from + 1) * blockAlign;
     std::memcpy(buffer + target, data + source, bytes);
     lastCopied = to;
+    anchor.freeze();
 }
 
 STDMETHODIMP AudioSGCallback::SampleCB(double time, IMediaSample* sample)

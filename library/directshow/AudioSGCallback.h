@@ -1,5 +1,8 @@
 #pragma once
 
+#include <map>
+
+#include "ChainAnchor.h"
 #include "DirectShowIds.h"
 #include "SGCallback.h"
 
@@ -39,10 +42,22 @@ public:
     // The last media sample kept was delivered since the last seek, so the
     // next one follows it in the stream. Cleared by the stream when it seeks.
     bool contiguous;
+    // Where the media samples since the last seek lie; restarted by the
+    // stream when it seeks.
+    ChainAnchor anchor;
 private:
+    // First sample of each media sample with a rounded stamp (in 100 ns
+    // units) once its run was fixed, so that later runs land on the same
+    // samples as the first pass over them.
+    std::map<LONGLONG, long> knownStarts;
     // Sample number of a media sample at `seconds`: right after the last one
     // when it follows it and the time is only a little off.
-    long firstOf(double seconds) const;
+    long firstOf(double seconds);
+    // How far a time stamp may be from its media sample, in samples.
+    double stampTolerance(double seconds) const;
+    // Where a run continues at a rounded stamp: where an earlier run fixed
+    // that stamp, else where the anchor finds it.
+    long continueRun(double seconds, LONGLONG next, double tolerance);
     void keep(const BYTE* data, long length);
     // Copies the samples from..to of the media sample that begins with
     // sample mediaFirst at `data` to their place after `buffer`.

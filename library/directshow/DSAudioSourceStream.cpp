@@ -15,9 +15,12 @@ namespace {
 constexpr size_t kFormatSize = 18;
 // Lossy decoders restart from an empty state after a seek (bit reservoir,
 // overlapping transforms, filter banks), so their first output differs from
-// what a pass in order gives. Seeking this many samples early lets them
-// settle before the range, whose bytes then equal those of a pass in order.
+// what a pass in order gives. Seeking at least this many samples early lets
+// them settle before the range.
 constexpr long kPrerollSamples = 8192;
+// Seconds of time stamps that place a run of rounded block times to the
+// sample (about forty media samples of 1 024).
+constexpr long kAnchorSeconds = 1;
 
 long rounded(double x)
 {
@@ -33,7 +36,7 @@ long rounded(double x)
 
 DSAudioSourceStream::DSAudioSourceStream()
     : audioCallback(nullptr), resultFirst(0), resultLast(-1), resultCapacity(0), resultBuffer(nullptr),
-      lateStart(false), gapRetry(false), endSample(2147483647), backtrackSamples(1024), seeks(0)
+      lateStart(false), gapRetry(false), endSample(2147483647), backtrackSamples(1024), seeks(0), startShift(0)
 {
 }
 
@@ -81,6 +84,8 @@ int DSAudioSourceStream::openAudio(char* fileName, int streamIndex)
     if (followContainerClock(build.source))
         if (int code = findTimeOrigin())
             return code;
+    if (int code = learnStartShift())
+        return code;
     config(0, 0);
     unusable = false;
     return clockCode;
@@ -101,6 +106,34 @@ int DSAudioSourceStream::findTimeOrigin()
         return lastError;
     if (cb.laterDelivered)
         setTimeOrigin(static_cast<double>(cb.laterFirst) / waveFormat.nSamplesPerSec);
+    forgetDelivered();
+    return 0;
+}
+
+// Plays the first seconds without keeping them, letting the anchor learn
+// where the first run lies from its stamps; the first request seeks.
+int DSAudioSourceStream::learnStartShift()
+{
+    AudioSGCallback& cb = *audioCallback;
+    long last = static_cast<long>(waveFormat.nSamplesPerSec) * kAnchorSeconds;
+    cb.firstWanted = cb.lastWanted = last < length ? last : length - 1;
+    cb.started = false;
+    cb.laterDelivered = false;
+    cb.buffer = nullptr;
+    cb.contiguous = false;
+    cb.anchor.restart(0, true);
+    if (cb.lastWanted > 0 && (!seek(0, false) || !run()))
+        return lastError;
+    startShift = cb.anchor.total();
+    forgetDelivered();
+    return 0;
+}
+
+// What the callback noted while the stream looked at its start belongs to
+// no request.
+void DSAudioSourceStream::forgetDelivered()
+{
+    AudioSGCallback& cb = *audioCallback;
     cb.minFirstSeen = 2147483647;
     cb.laterFirst = 0;
     cb.laterDelivered = false;
@@ -109,7 +142,6 @@ int DSAudioSourceStream::findTimeOrigin()
     delete[] cb.extraBuffer;
     cb.extraBuffer = nullptr;
     cb.extraCapacity = 0;
-    return 0;
 }
 
 // PCM or extensible in a WAVEFORMATEX, of which the first 18 bytes are kept.
@@ -154,6 +186,8 @@ bool DSAudioSourceStream::seekCounted(__int64 position)
 {
     ++seeks;
     audioCallback->contiguous = false;
+    // A run from the start lies where the open found it; any other learns.
+    audioCallback->anchor.restart(position == 0 ? startShift : 0, position != 0);
     return seek(position, false);
 }
 
@@ -292,7 +326,8 @@ DSAudioSourceStream::Pass DSAudioSourceStream::fetch(long first, long last)
         resultLast = last;
         return Pass::Done;
     }
-    __int64 position = positionOf(cb.firstWanted - kPrerollSamples);
+    long preroll = static_cast<long>(waveFormat.nSamplesPerSec) * kAnchorSeconds;
+    __int64 position = positionOf(cb.firstWanted - (preroll > kPrerollSamples ? preroll : kPrerollSamples));
     if (!startAt(position))
         return Pass::Failed;
     if (!backtrack(position))

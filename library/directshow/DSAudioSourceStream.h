@@ -34,6 +34,8 @@ private:
     int openAudio(char* fileName, int streamIndex);
     int takeFormat(const AM_MEDIA_TYPE& connection);
     int findTimeOrigin();
+    int learnStartShift();
+    void forgetDelivered();
     bool allocateResult(long first, long last);
     unsigned char* silence(long last);
     void zero(unsigned char* at, LONGLONG samples) const;
@@ -56,4 +58,8 @@ private:
     long backtrackSamples;
 
     long seeks;
+    // Shift of the first run of the stream, learnt at open from a second of
+    // time stamps, so that a pass from the start lies where runs begun by
+    // later seeks find it.
+    int startShift;
 };
