@@ -77,6 +77,23 @@ LRESULT CALLBACK TVandrelApp::frameProcedure(HWND window, UINT message, WPARAM w
             app->help.quit();
         DestroyWindow(window);
         return 0;
+    case WM_HELP:
+        // F1 in a menu of the frame: help mode, and Enter picks the highlighted
+        // command, which then shows its help instead of running.
+        if (app && reinterpret_cast<HELPINFO*>(lParam)->iContextType == HELPINFO_MENUITEM) {
+            app->enterHelpMode();
+            PostMessageA(window, WM_KEYDOWN, VK_RETURN, 0);
+        }
+        return TRUE;
+    case WM_EXITMENULOOP:
+        // The menu held the mouse while it was open.
+        if (app && app->helpMode)
+            SetCapture(window);
+        return 0;
+    case WM_SYSCOMMAND:
+        if (app && app->helpMode && app->menuCommandHelp(static_cast<int>(wParam & 0xFFF0)))
+            return 0;
+        return DefWindowProcA(window, message, wParam, lParam);
     case WM_HELP_ON_CONTROL:
         if (app)
             app->help.popup(GetDlgItem(app->dialog.window(), static_cast<int>(wParam)), static_cast<int>(wParam));
@@ -125,6 +142,17 @@ void TVandrelApp::leaveHelpMode()
     helpMode = false;
     ReleaseCapture();
     SetCursor(LoadCursor(nullptr, IDC_ARROW));
+}
+
+// A menu command in help mode shows the help topic of its id; the commands
+// that open a menu are let through.
+bool TVandrelApp::menuCommandHelp(int id)
+{
+    if (id == SC_KEYMENU || id == SC_MOUSEMENU)
+        return false;
+    leaveHelpMode();
+    help.popup(frameWindow, id);
+    return true;
 }
 
 void TVandrelApp::helpOnPoint(POINT screen)

@@ -24,7 +24,8 @@ public:
 
     // Help: F1 opens the contents, Shift+F1 (or button 101) enters
     // context-help mode, in which a click on a control shows its help and
-    // Escape leaves the mode. True when the message was taken.
+    // Escape leaves the mode; F1 in an open menu enters the mode and picks the
+    // highlighted command for help. True when the message was taken.
     bool translate(MSG& message);
     bool inHelpMode() const { return helpMode; }
     bool helpWasUsed() const { return help.used(); }
@@ -36,6 +37,7 @@ private:
     void leaveHelpMode();
     bool helpModeMessage(const MSG& message);
     void helpOnPoint(POINT screen);
+    bool menuCommandHelp(int id);
 
     HINSTANCE instance;
     HWND frameWindow = nullptr;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -78,7 +80,19 @@ protected:
     struct Box {
         std::string text;
         bool errorIcon;
+        bool warningIcon;
     };
+    // The icon is the box's icon static (its id differs between Windows and Wine).
+    static Box readBox(HWND box)
+    {
+        char line[512] = "";
+        GetDlgItemTextA(box, 0xFFFF, line, sizeof line);
+        HICON icon = nullptr;
+        for (HWND child = GetWindow(box, GW_CHILD); child && !icon; child = GetWindow(child, GW_HWNDNEXT))
+            if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+        return {line, icon && icon == LoadIcon(nullptr, IDI_HAND), icon && icon == LoadIcon(nullptr, IDI_EXCLAMATION)};
+    }
     std::vector<Box> runClosingBoxes()
     {
         std::vector<Box> boxes;
@@ -86,10 +100,7 @@ protected:
         bool ended = pumpUntil([&] {
             HWND box = FindWindowA("#32770", "Trelix library");
             if (box && IsWindowVisible(box)) {
-                char line[512] = "";
-                GetDlgItemTextA(box, 0xFFFF, line, sizeof line);
-                HICON icon = reinterpret_cast<HICON>(SendDlgItemMessageA(box, 0x14, STM_GETICON, 0, 0));
-                boxes.push_back({line, icon == LoadIcon(nullptr, IDI_HAND)});
+                boxes.push_back(readBox(box));
                 SendMessageA(box, WM_COMMAND, IDOK, 0);
             }
             return !app->client().runInProgress();
@@ -270,6 +281,118 @@ TEST_F(VandrelDialog, FileThatNoBackendOpensShowsTheLibraryBox)
     EXPECT_FALSE(enabled(IDC_VIDEO_LAST));
 }
 
+// Cuts a file to `size` bytes through a handle of its own, while the sources
+// still hold it open.
+bool cutFile(const std::string& path, LONG size)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool cut = SetFilePointer(file, size, nullptr, FILE_BEGIN) == static_cast<DWORD>(size) && SetEndOfFile(file);
+    CloseHandle(file);
+    return cut;
+}
+
+LONG fileSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ? static_cast<LONG>(data.nFileSizeLow) : -1;
+}
+
+// The source file loses the second half of its frames after the open: the
+// run converts up to the cut, then shows the library's box for the fatal read
+// error (stop icon) and ends. The failed source goes at the end of the run,
+// the output is closed and holds the frames read before the cut
+// (vandrel-output-probe.sh counts them with ffprobe).
+TEST_F(VandrelDialog, SourceCutDuringTheRunShowsItsFatalReadError)
+{
+    std::string path = folder.path("cut.avi");
+    VideoTrack video;
+    video.width = 64;
+    video.height = 48;
+    video.frames = std::string(100, 'K');
+    ASSERT_TRUE(writeAvi(path, {video}));
+    click(IDC_MODE_VIDEO);
+    app->client().ChooseVideoFile(path);
+    ASSERT_EQ("99", text(IDC_VIDEO_LAST));
+    ASSERT_TRUE(checked(IDC_VIDEO_VFW));
+    click(IDC_OUT_VFW);
+    click(IDC_VIDEO_UNCOMPRESSED);
+    std::string out = folder.path("cut-out.avi");
+    app->client().ChooseOutputFile(out);
+    ASSERT_TRUE(enabled(IDC_START));
+    ASSERT_TRUE(cutFile(path, fileSize(path) / 2));
+
+    std::vector<Box> boxes = runClosingBoxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Error number 11 (VfW/ACM):\nCannot decompress", boxes[0].text);
+    EXPECT_TRUE(boxes[0].errorIcon);
+    expectEndOfRunState();
+    EXPECT_EQ("", text(IDC_VIDEO_FILE));
+    EXPECT_EQ("", text(IDC_VIDEO_LAST));
+    EXPECT_FALSE(enabled(IDC_VIDEO_LAST));
+    EXPECT_FALSE(enabled(IDC_OUT_SELECT));
+    long converted = std::atol(text(IDC_STATUS).c_str() + 6);
+    EXPECT_EQ(0u, text(IDC_STATUS).rfind("frame ", 0)) << text(IDC_STATUS);
+    EXPECT_GT(converted, 10);
+    EXPECT_LT(converted, 60);
+
+    std::unique_ptr<VideoSourceStream> written(VideoSourceStream::open(&out[0], false, 0, nullptr));
+    ASSERT_EQ(0, written->lastError);
+    EXPECT_EQ(converted, written->duration());
+    long last = converted - 1;
+    unsigned char* bits = written->getFrameBits(last);
+    ASSERT_NE(nullptr, bits);
+    std::vector<BYTE> expected = framePixels(64, 48, static_cast<int>(converted - 1));
+    EXPECT_EQ(0, memcmp(expected.data(), bits, expected.size()));
+    written.reset();
+    keepForProbe(out, "vandrel-cut-source.avi");
+    std::string count = folder.path("cut.frames");
+    char frames[16];
+    std::snprintf(frames, sizeof frames, "%ld", converted);
+    HANDLE file = CreateFileA(count.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD done = 0;
+    EXPECT_TRUE(WriteFile(file, frames, static_cast<DWORD>(std::strlen(frames)), &done, nullptr));
+    CloseHandle(file);
+    keepForProbe(count, "vandrel-cut-source.frames");
+}
+
+// An output file that another program holds open without sharing is
+// refused when it is chosen: the library's box with the stop icon, and no
+// output afterwards; the sources stay.
+TEST_F(VandrelDialog, OutputFileInUseShowsTheFatalCreateError)
+{
+    std::string path = videoAndAudio("in-use-in.avi", 10);
+    app->client().ChooseVideoFile(path);
+    click(IDC_OUT_VFW);
+    std::string out = folder.path("in-use.avi");
+    HANDLE file = CreateFileA(out.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    std::vector<Box> boxes;
+    {
+        DialogWatcher::Driver driver(GetCurrentThreadId(), {{"Trelix library", [&boxes](HWND box) {
+            boxes.push_back(readBox(box));
+            DialogWatcher::click(box, IDOK);
+            DialogWatcher::waitFor([box] { return !IsWindow(box); });
+        }}});
+        app->client().ChooseOutputFile(out);
+        EXPECT_TRUE(driver.completed());
+    }
+    CloseHandle(file);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Error number 21 (VfW/ACM):\nCan't create an AVI file", boxes[0].text);
+    EXPECT_TRUE(boxes[0].errorIcon);
+    EXPECT_FALSE(boxes[0].warningIcon);
+    EXPECT_EQ("", text(IDC_OUT_FILE));
+    EXPECT_EQ("", text(IDC_PERIOD));
+    EXPECT_FALSE(enabled(IDC_START));
+    EXPECT_FALSE(enabled(IDC_CONFIGURE_AVI));
+    EXPECT_TRUE(enabled(IDC_OUT_SELECT));
+    EXPECT_EQ(path, text(IDC_VIDEO_FILE));
+    EXPECT_EQ("9", text(IDC_VIDEO_LAST));
+}
+
 class HollowStream : public VandrelDialog, public testing::WithParamInterface<bool> {};
 
 // Frame 2 is dropped: filled, frame 1 is written again in its place; not
@@ -438,6 +561,51 @@ TEST_F(VandrelDialog, ButtonPressedWithF1HeldShowsItsHelp)
     SetKeyboardState(keys);
     ASSERT_TRUE(pumpUntil([] { return helpWindow() != nullptr; }));
     EXPECT_TRUE(IsWindow(app->frame()));
+    EXPECT_TRUE(app->helpWasUsed());
+}
+
+// Keys for the frame's system menu, pressed from inside the menu's own loop
+// (a thread timer, which that loop serves): once the menu shows, Up (to its
+// last command, Close) and F1; Escape when it is still open a second later.
+HWND menuOwner = nullptr;
+int menuTicks = 0;
+bool menuLeftOpen = false;
+
+void CALLBACK pressInMenu(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND menu = FindWindowA("#32768", nullptr);
+    if (!menu || !IsWindowVisible(menu))
+        return;
+    if (menuTicks++ == 0) {
+        PostMessageA(menuOwner, WM_KEYDOWN, VK_UP, 0);
+        PostMessageA(menuOwner, WM_KEYDOWN, VK_F1, 0);
+        PostMessageA(menuOwner, WM_KEYUP, VK_F1, 0xC0000001);
+    } else if (menuTicks > 20) {
+        menuLeftOpen = true;
+        PostMessageA(menuOwner, WM_KEYDOWN, VK_ESCAPE, 0);
+        PostMessageA(menuOwner, WM_KEYDOWN, VK_ESCAPE, 0);
+    }
+}
+
+// F1 while a menu of the frame is open enters context-help mode and picks the
+// highlighted command, which shows its help instead of running: Close leaves
+// the frame open, and the mode ends with the help.
+TEST_F(VandrelDialog, F1InTheSystemMenuShowsTheHelpOfTheHighlightedCommand)
+{
+    ASSERT_EQ(nullptr, helpWindow());
+    HWND frame = app->frame();
+    menuOwner = frame;
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, pressInMenu);
+    ASSERT_NE(0u, timer);
+    PostMessageA(frame, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+    bool shown = pumpUntil([] { return helpWindow() != nullptr; });
+    KillTimer(nullptr, timer);
+    EXPECT_GT(menuTicks, 0) << "the system menu did not show";
+    EXPECT_FALSE(menuLeftOpen);
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(IsWindow(frame));
+    EXPECT_FALSE(app->inHelpMode());
+    EXPECT_NE(frame, GetCapture());
     EXPECT_TRUE(app->helpWasUsed());
 }
 

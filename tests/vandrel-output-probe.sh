@@ -1,7 +1,9 @@
 #!/bin/bash
 # Checks with ffprobe the files that the converter's dialog test wrote: one
 # 16x8 raw video stream of 10 frames at 25 fps and 3200 samples of 8 kHz mono
-# 16-bit PCM (0.4 s each); and the conversions of DirectShow-decoded sources,
+# 16-bit PCM (0.4 s each); the run whose source was cut, which holds the
+# frames before the cut (the count the test read back); and the conversions
+# of DirectShow-decoded sources,
 # every frame against ffmpeg's decode of the source. GStreamer and swscale
 # convert YUV to RGB with slightly different rounding (about one level), which
 # keeps the PSNR near 40 dB; a wrong or shifted frame falls far below 30.
@@ -17,6 +19,15 @@ check video "$(probe v:0 codec_name,width,height,r_frame_rate,nb_read_frames)" "
 check audio "$(probe a:0 codec_name,sample_rate,channels)" "pcm_s16le,8000,1"
 samples=$(ffprobe -v error -select_streams a:0 -show_entries packet=size -of csv=p=0 "$file" | awk '{s+=$1} END {print s/2}')
 check "audio samples" "$samples" 3200
+file=$1/vandrel-cut-source.avi
+if [ -s "$file" ] && [ -s "$1/vandrel-cut-source.frames" ]; then
+    frames=$(cat "$1/vandrel-cut-source.frames")
+    check "cut source video" "$(probe v:0 codec_name,width,height,r_frame_rate,nb_read_frames)" "rawvideo,64,48,25/1,$frames"
+    check "cut source duration" "$(probe v:0 duration)" "$(awk -v n="$frames" 'BEGIN {printf "%.6f", n / 25}')"
+else
+    echo "no $file: the dialog test did not write it" >&2
+    fail=1
+fi
 for name in mjpeg.avi vp8.mkv; do
     written=$1/vandrel-ds-$name.avi
     [ -s "$written" ] || { echo "no $written" >&2; fail=1; continue; }
