@@ -80,7 +80,7 @@ LRESULT CALLBACK TVandrelApp::frameProcedure(HWND window, UINT message, WPARAM w
     case WM_HELP:
         // F1 in a menu of the frame: help mode, and Enter picks the highlighted
         // command, which then shows its help instead of running.
-        if (app && reinterpret_cast<HELPINFO*>(lParam)->iContextType == HELPINFO_MENUITEM) {
+        if (app && lParam && reinterpret_cast<HELPINFO*>(lParam)->iContextType == HELPINFO_MENUITEM) {
             app->enterHelpMode();
             PostMessageA(window, WM_KEYDOWN, VK_RETURN, 0);
         }
