@@ -792,3 +792,30 @@ TEST(DSSourceDialogs, RawSourceShowsTheDialogOfItsFormat)
     EXPECT_EQ(audioOpened.backtrack, "1024");
     EXPECT_EQ(audioStored.backtrack, "4096");
 }
+
+// A dialog the platform cannot show (an owner that is no window) ends every
+// operation with 49 and changes nothing.
+TEST_F(CompressorTest, DialogsWithoutAValidOwnerFailWith49)
+{
+    HWND invalid = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7FFF0001));
+    ASSERT_FALSE(IsWindow(invalid));
+    Writer writer = videoWriter();
+    EXPECT_FALSE(writer->chooseCompressor(invalid, true));
+    EXPECT_EQ(writer->lastError, DSError::CannotShowDialog);
+    EXPECT_FALSE(writer->isCompressorSet(true));
+    ASSERT_TRUE(install(*writer, Kind::Full)) << writer->lastError;
+    writer->configureCompressor(invalid, true);
+    EXPECT_EQ(writer->lastError, DSError::CannotShowDialog);
+    EXPECT_TRUE(writer->isCompressorSet(true));
+
+    Writer audio = audioWriter();
+    ASSERT_TRUE(install(*audio, Kind::Audio)) << audio->lastError;
+    audio->configureCompressor(invalid, false);
+    EXPECT_EQ(audio->lastError, DSError::CannotShowDialog);
+
+    REQUIRE_MEDIA(file, "mjpeg.avi");
+    std::unique_ptr<DSVideoSourceStream> source(DSVideoSourceStream::open(const_cast<char*>(file.c_str()), 0, nullptr));
+    ASSERT_EQ(source->lastError, 0);
+    source->configure(invalid);
+    EXPECT_EQ(source->lastError, DSError::CannotShowDialog);
+}
