@@ -3,7 +3,8 @@
 # DirectShow source on 640x480 MJPEG, VP8 and MPEG-4 files (SECONDS long, 30
 # by default), with and without the graph's reference clock, and the cost of
 # 100 random requests; the DirectShow and VfW sources on the same
-# uncompressed and Cinepak AVIs.
+# uncompressed and Cinepak AVIs; the bare DirectShow graph on the same files
+# (bench/BareGraphBenchmark.cpp), the ceiling of the DirectShow source.
 #
 #   bench/run-video-source-benchmark.sh [BUILD_DIR] [SECONDS]
 set -euo pipefail
@@ -17,6 +18,7 @@ DATA=$BUILD/bench-video
 rm -rf "$DATA" && mkdir -p "$DATA"
 win() { echo "Z:${1//\//\\}"; }
 run() { "$ROOT/tools/wine-run.sh" "$BUILD/bin/VideoSourceBenchmark.exe" "$@" 2>/dev/null; }
+bare() { "$ROOT/tools/wine-run.sh" "$BUILD/bin/BareGraphBenchmark.exe" "$@" 2>/dev/null; }
 ff() { ffmpeg -nostdin -v error -y "$@"; }
 picture() { echo "testsrc2=size=640x480:rate=25:duration=$1"; }
 
@@ -39,10 +41,12 @@ for f in mjpeg.avi vp8.mkv mpeg4.mp4; do
     run sequential "$(win "$DATA/$f")" ds
     run sequential "$(win "$DATA/$f")" ds clock
     run random "$(win "$DATA/$f")" 100
+    bare "$(win "$DATA/$f")"
 done
 for f in "$DATA/rgb24.avi" $cinepak; do
     run sequential "$(win "$f")" ds
     run sequential "$(win "$f")" vfw
+    bare "$(win "$f")"
 done
 [ -n "$cinepak" ] || echo "Cinepak: ffmpeg could not encode it; not measured"
 rm -rf "$DATA"

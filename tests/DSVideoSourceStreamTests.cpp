@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,10 +10,15 @@
 #include <vector>
 
 #include <objbase.h>
+#include <uuids.h>
 
 #include "MediaWriter.h"
 #include "TestMedia.h"
 #include "Trelix.h"
+#include "core/ComPtr.h"
+#include "core/ErrorCodes.h"
+#include "directshow/VideoFormat.h"
+#include "directshow/VideoSGCallback.h"
 
 using namespace MediaWriter;
 
@@ -155,6 +161,256 @@ INSTANTIATE_TEST_SUITE_P(Files, DSVideoFrameAccuracy, testing::Values("mjpeg.avi
                              std::string name = info.param;
                              return name.substr(0, name.find('.'));
                          });
+
+// A grabber connection of 24-bit RGB frames; the header's fields are the
+// test's to change.
+class RgbConnection {
+public:
+    RgbConnection(LONG width, LONG height) : info(videoInfo(16, 8, 400000))
+    {
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = height;
+        type.majortype = MEDIATYPE_Video;
+        type.subtype = MEDIASUBTYPE_RGB24;
+        type.formattype = FORMAT_VideoInfo;
+        type.cbFormat = sizeof info;
+    }
+    const AM_MEDIA_TYPE& media()
+    {
+        type.pbFormat = reinterpret_cast<BYTE*>(&info);
+        return type;
+    }
+    VIDEOINFOHEADER info;
+    AM_MEDIA_TYPE type = {};
+};
+
+// Refused formats give 11 and leave what the caller had.
+void expectRefused(RgbConnection& connection)
+{
+    VideoFrameFormat format;
+    std::memset(&format, 0xAB, sizeof format);
+    VideoFrameFormat before = format;
+    EXPECT_EQ(takeVideoFormat(connection.media(), format), DSError::ImproperFormat);
+    EXPECT_EQ(std::memcmp(&format, &before, sizeof format), 0);
+}
+
+TEST(DSVideoFormat, AbsurdOrForeignFormatsGive11)
+{
+    struct Size {
+        LONG width, height;
+    };
+    // The frame size limit is 0x7FFFFFFF bytes: rows of 1 pixel take 4.
+    for (Size size : {Size{0, 120}, Size{-160, 120}, Size{160, 0}, Size{65536, 65536}, Size{0x7FFFFFFF, 1},
+                      Size{1, 0x20000000}, Size{1, -0x20000000}, Size{1, -0x7FFFFFFF - 1}}) {
+        SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
+        RgbConnection connection(size.width, size.height);
+        expectRefused(connection);
+    }
+    RgbConnection bits(16, 8), compression(16, 8), formatType(16, 8), shortBlock(16, 8), noBlock(16, 8);
+    bits.info.bmiHeader.biBitCount = 32;
+    compression.info.bmiHeader.biCompression = BI_BITFIELDS;
+    formatType.type.formattype = FORMAT_VideoInfo2;
+    shortBlock.type.cbFormat = sizeof(VIDEOINFOHEADER) - 1;
+    for (RgbConnection* connection : {&bits, &compression, &formatType, &shortBlock})
+        expectRefused(*connection);
+    VideoFrameFormat format = {};
+    AM_MEDIA_TYPE withoutBlock = noBlock.media();
+    withoutBlock.pbFormat = nullptr;
+    EXPECT_EQ(takeVideoFormat(withoutBlock, format), DSError::ImproperFormat);
+
+    for (LONG height : {0x1FFFFFFF, -0x1FFFFFFF}) {
+        RgbConnection largest(1, height);
+        ASSERT_EQ(takeVideoFormat(largest.media(), format), 0) << height;
+        EXPECT_EQ(format.frameSize, 0x7FFFFFFCu);
+    }
+}
+
+// The image size follows the geometry whatever the format claims; a top-down
+// format keeps its negative height.
+TEST(DSVideoFormat, ImageSizeFromGeometryAndTopDownKept)
+{
+    struct Case {
+        LONG width, height;
+        DWORD frameSize;
+    };
+    for (Case c : {Case{33, 7, 100 * 7}, Case{33, -7, 100 * 7}, Case{4, 7, 12 * 7}, Case{1, -1, 4}}) {
+        for (DWORD claimed : {0u, 5u, 0xFFFFFFFFu}) {
+            SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " claiming " +
+                         std::to_string(claimed));
+            RgbConnection connection(c.width, c.height);
+            connection.info.bmiHeader.biSizeImage = claimed;
+            connection.info.bmiHeader.biSize = 0;
+            VideoFrameFormat format = {};
+            ASSERT_EQ(takeVideoFormat(connection.media(), format), 0);
+            EXPECT_EQ(format.frameSize, c.frameSize);
+            EXPECT_EQ(format.header.biSizeImage, c.frameSize);
+            EXPECT_EQ(format.header.biWidth, c.width);
+            EXPECT_EQ(format.header.biHeight, c.height);
+            EXPECT_EQ(format.header.biSize, sizeof(BITMAPINFOHEADER));
+            EXPECT_EQ(format.timePerFrame, 400000);
+        }
+    }
+}
+
+std::vector<BYTE> pattern(size_t length, BYTE seed)
+{
+    std::vector<BYTE> bytes(length);
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<BYTE>(i * 7 + seed);
+    return bytes;
+}
+
+// Real media samples of the platform's memory allocator, one at a time.
+class AllocatorSamples {
+public:
+    explicit AllocatorSamples(long capacity)
+    {
+        HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                      allocator.putVoid());
+        EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
+        if (!allocator)
+            return;
+        ALLOCATOR_PROPERTIES wanted = {1, capacity, 1, 0}, actual = {};
+        EXPECT_EQ(allocator->SetProperties(&wanted, &actual), S_OK);
+        EXPECT_GE(actual.cbBuffer, capacity);
+        EXPECT_EQ(allocator->Commit(), S_OK);
+    }
+    ~AllocatorSamples()
+    {
+        if (allocator)
+            allocator->Decommit();
+    }
+    // A sample of `data` beginning at `seconds`, one frame long.
+    ComPtr<IMediaSample> sample(const std::vector<BYTE>& data, double seconds)
+    {
+        ComPtr<IMediaSample> made;
+        if (!allocator || FAILED(allocator->GetBuffer(made.put(), nullptr, nullptr, 0)))
+            return made;
+        BYTE* bytes = nullptr;
+        EXPECT_EQ(made->GetPointer(&bytes), S_OK);
+        std::copy(data.begin(), data.end(), bytes);
+        EXPECT_EQ(made->SetActualDataLength(static_cast<long>(data.size())), S_OK);
+        REFERENCE_TIME start = static_cast<REFERENCE_TIME>(seconds * 1e7), stop = start + 400000;
+        EXPECT_EQ(made->SetTime(&start, &stop), S_OK);
+        return made;
+    }
+
+private:
+    ComPtr<IMemAllocator> allocator;
+};
+
+// The stream's callback for frames of `frameSize` bytes at 25 frames per
+// second, asked for the frame at 1 s, its buffers followed by a guard area.
+class GuardedCallback {
+public:
+    static constexpr DWORD kGuard = 64;
+    static constexpr BYTE kUntouched = 0xEE;
+
+    explicit GuardedCallback(DWORD frameSize) : frameSize(frameSize), callback(frameSize)
+    {
+        callback.buffer = guarded();
+        callback.extraBuffer = guarded();
+        callback.readyEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        callback.resumeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        callback.ackEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        callback.halfFrame = 0.5 / 25;
+        callback.targetTime = 1.0;
+    }
+    // Delivers a sample; one that satisfies the request passes its hold at
+    // once, as when the stream resumes it.
+    HRESULT deliver(double seconds, IMediaSample* sample)
+    {
+        SetEvent(callback.resumeEvent);
+        HRESULT hr = callback.SampleCB(seconds, sample);
+        ResetEvent(callback.resumeEvent);
+        return hr;
+    }
+    std::vector<BYTE> frame(const unsigned char* buffer) const { return {buffer, buffer + frameSize}; }
+    bool guardsUntouched() const
+    {
+        for (const unsigned char* buffer : {callback.buffer, callback.extraBuffer})
+            if (static_cast<DWORD>(std::count(buffer + frameSize, buffer + frameSize + kGuard, kUntouched)) != kGuard)
+                return false;
+        return true;
+    }
+
+    DWORD frameSize;
+    VideoSGCallback callback;
+
+private:
+    unsigned char* guarded() const
+    {
+        auto* buffer = new unsigned char[frameSize + kGuard];
+        std::memset(buffer, kUntouched, frameSize + kGuard);
+        return buffer;
+    }
+};
+
+// Before the window of the frame at 1 s: into `buffer`, without a hold.
+constexpr double kBefore = 0.96;
+// After it: into `extraBuffer`, and the callback holds.
+constexpr double kAfter = 1.04;
+
+TEST(DSVideoCallback, RealSamplesCopyOnlyWhatFits)
+{
+    RgbConnection connection(33, 7);
+    VideoFrameFormat format = {};
+    ASSERT_EQ(takeVideoFormat(connection.media(), format), 0);
+    GuardedCallback guarded(format.frameSize);
+    VideoSGCallback& callback = guarded.callback;
+    AllocatorSamples samples(static_cast<long>(format.frameSize + 4 * GuardedCallback::kGuard));
+    std::vector<BYTE> longer = pattern(format.frameSize + 2 * GuardedCallback::kGuard, 1);
+    std::vector<BYTE> whole(longer.begin(), longer.begin() + format.frameSize);
+
+    EXPECT_EQ(guarded.deliver(kBefore, samples.sample(longer, kBefore).get()), S_OK);
+    EXPECT_TRUE(callback.havePrev);
+    EXPECT_FALSE(callback.haveNext);
+    EXPECT_EQ(guarded.frame(callback.buffer), whole);
+    EXPECT_EQ(guarded.deliver(kAfter, samples.sample(longer, kAfter).get()), S_OK);
+    EXPECT_TRUE(callback.haveNext);
+    EXPECT_EQ(WaitForSingleObject(callback.readyEvent, 0), WAIT_OBJECT_0) << "a held delivery signals";
+    EXPECT_EQ(guarded.frame(callback.extraBuffer), whole);
+    EXPECT_TRUE(guarded.guardsUntouched());
+
+    // A short sample replaces its own bytes only.
+    std::vector<BYTE> shorter = pattern(format.frameSize / 2, 9);
+    EXPECT_EQ(guarded.deliver(kBefore, samples.sample(shorter, kBefore).get()), S_OK);
+    std::vector<BYTE> expected = whole;
+    std::copy(shorter.begin(), shorter.end(), expected.begin());
+    EXPECT_EQ(guarded.frame(callback.buffer), expected);
+
+    // An empty sample and no sample change nothing.
+    EXPECT_EQ(guarded.deliver(kBefore, samples.sample({}, kBefore).get()), S_OK);
+    EXPECT_EQ(guarded.deliver(kAfter, samples.sample({}, kAfter).get()), S_OK);
+    callback.havePrev = callback.haveNext = false;
+    EXPECT_EQ(guarded.deliver(kBefore, nullptr), S_OK);
+    EXPECT_EQ(guarded.deliver(kAfter, nullptr), S_OK);
+    EXPECT_FALSE(callback.havePrev);
+    EXPECT_FALSE(callback.haveNext);
+    EXPECT_EQ(guarded.frame(callback.buffer), expected);
+    EXPECT_EQ(guarded.frame(callback.extraBuffer), whole);
+    EXPECT_TRUE(guarded.guardsUntouched());
+}
+
+// A top-down format's frames are delivered with its rows in the order the
+// format states: the first row in the buffer is the sample's first, the top.
+TEST(DSVideoCallback, TopDownFrameKeepsItsRowOrder)
+{
+    RgbConnection connection(5, -3);
+    VideoFrameFormat format = {};
+    ASSERT_EQ(takeVideoFormat(connection.media(), format), 0);
+    ASSERT_EQ(format.header.biHeight, -3);
+    const DWORD stride = 16;
+    ASSERT_EQ(format.frameSize, 3 * stride);
+    std::vector<BYTE> rows(format.frameSize);
+    for (DWORD i = 0; i < rows.size(); ++i)
+        rows[i] = static_cast<BYTE>(1 + i / stride);
+    GuardedCallback guarded(format.frameSize);
+    AllocatorSamples samples(static_cast<long>(format.frameSize));
+    EXPECT_EQ(guarded.deliver(kBefore, samples.sample(rows, kBefore).get()), S_OK);
+    EXPECT_EQ(guarded.frame(guarded.callback.buffer), rows);
+    EXPECT_TRUE(guarded.guardsUntouched());
+}
 
 TEST(DSVideoSource, UncompressedFramesEqualTheVfWFrames)
 {

@@ -9,13 +9,12 @@
 #include "GraphHelpers.h"
 #include "MediaType.h"
 #include "SourceConfigDialog.h"
+#include "VideoFormat.h"
 #include "VideoSGCallback.h"
 
 namespace {
 
 constexpr long kNoFrame = -2147483647;
-// Larger frames are refused instead of allocated: no real stream needs them.
-constexpr LONGLONG kMaximumFrameSize = 0x7FFFFFFF;
 
 // Truncated towards zero, plus one when the dropped fraction is at least one
 // half; values outside the 32-bit range end at its limits.
@@ -90,12 +89,14 @@ int DSVideoSourceStream::openVideo(char* fileName, int streamIndex)
     GraphBuild build;
     if (int code = buildGraph(fileName, streamIndex, MEDIATYPE_Video, &MEDIASUBTYPE_RGB24, build))
         return code;
-    REFERENCE_TIME timePerFrame = 0;
-    if (int code = takeFormat(build.connection, timePerFrame))
+    VideoFrameFormat taken;
+    if (int code = takeVideoFormat(build.connection, taken))
         return code;
+    bitmapHeader = taken.header;
+    frameSize = taken.frameSize;
     if (int code = openSeeking())
         return code;
-    if (int code = deriveLength(build.grabberInput, timePerFrame))
+    if (int code = deriveLength(build.grabberInput, taken.timePerFrame))
         return code;
     if (int code = openControl())
         return code;
@@ -132,31 +133,6 @@ int DSVideoSourceStream::findTimeOrigin()
         return lastError;
     if (videoCallback->haveNext)
         setTimeOrigin(videoCallback->nextTime);
-    return 0;
-}
-
-// Only 24-bit BI_RGB in a VIDEOINFOHEADER is taken, and only sizes that can
-// be allocated. The image size is recomputed from the geometry, so that a
-// format claiming 0 or a wrong size still gets buffers of a whole frame;
-// a negative height (top-down rows) is kept as the format states it.
-int DSVideoSourceStream::takeFormat(const AM_MEDIA_TYPE& connection, REFERENCE_TIME& timePerFrame)
-{
-    if (connection.formattype != FORMAT_VideoInfo || !connection.pbFormat ||
-        connection.cbFormat < sizeof(VIDEOINFOHEADER))
-        return DSError::ImproperFormat;
-    const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(connection.pbFormat);
-    const BITMAPINFOHEADER& header = info->bmiHeader;
-    if (header.biCompression != BI_RGB || header.biBitCount != 24 || header.biWidth <= 0 || header.biHeight == 0)
-        return DSError::ImproperFormat;
-    LONGLONG rowBytes = (static_cast<LONGLONG>(header.biWidth) * 3 + 3) & ~3LL;
-    LONGLONG rows = header.biHeight < 0 ? -static_cast<LONGLONG>(header.biHeight) : header.biHeight;
-    if (rowBytes > kMaximumFrameSize / rows)
-        return DSError::ImproperFormat;
-    bitmapHeader = header;
-    bitmapHeader.biSize = sizeof(BITMAPINFOHEADER);
-    frameSize = static_cast<DWORD>(rowBytes * rows);
-    bitmapHeader.biSizeImage = frameSize;
-    timePerFrame = info->AvgTimePerFrame;
     return 0;
 }
 

@@ -32,7 +32,6 @@ public:
 private:
     DSVideoSourceStream();
     int openVideo(char* fileName, int streamIndex);
-    int takeFormat(const AM_MEDIA_TYPE& connection, REFERENCE_TIME& timePerFrame);
     int deriveLength(IPin* grabberInput, REFERENCE_TIME timePerFrame);
     int parseFrameRate();
     int findTimeOrigin();
