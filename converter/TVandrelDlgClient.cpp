@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -42,11 +43,13 @@ TVandrelDlgClient::~TVandrelDlgClient()
 
 void TVandrelDlgClient::setupWindow()
 {
+    // The help buttons are small: their icons are the 16x16 ones, shared so
+    // that the system frees them.
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    SendDlgItemMessageA(hwnd, IDC_CONTEXTHELP, BM_SETIMAGE, IMAGE_ICON,
-                        reinterpret_cast<LPARAM>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_CONTEXTHELP), IMAGE_ICON, 0, 0, 0)));
-    SendDlgItemMessageA(hwnd, IDC_HELPCONTENTS, BM_SETIMAGE, IMAGE_ICON,
-                        reinterpret_cast<LPARAM>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_HELPCONTENTS), IMAGE_ICON, 0, 0, 0)));
+    for (auto [button, icon] : {std::pair<int, int>{IDC_CONTEXTHELP, IDI_CONTEXTHELP}, {IDC_HELPCONTENTS, IDI_HELPCONTENTS}})
+        SendDlgItemMessageA(hwnd, button, BM_SETIMAGE, IMAGE_ICON,
+                            reinterpret_cast<LPARAM>(
+                                LoadImageA(instance, MAKEINTRESOURCEA(icon), IMAGE_ICON, 16, 16, LR_SHARED)));
     for (int id : {IDC_MODE_BOTH, IDC_PREVIEW_ON, IDC_VIDEO_AUTO, IDC_SAME_FILE, IDC_AUDIO_AUTO, IDC_OUT_DIRECTSHOW,
                    IDC_FILL_HOLLOW})
         setCheck(id, true);

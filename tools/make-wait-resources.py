@@ -15,7 +15,8 @@ SIZE = 32
 
 
 def icon(pixels):
-    """An .ico file from 32x32 rows (top row first) of (r, g, b, a) tuples."""
+    """An .ico file from square rows (top row first, 16 or 32 wide) of (r, g, b, a) tuples."""
+    size = len(pixels)
     xor = b''.join(struct.pack('BBBB', b, g, r, a) for row in reversed(pixels) for (r, g, b, a) in row)
     and_mask = b''
     for row in reversed(pixels):
@@ -23,10 +24,10 @@ def icon(pixels):
         for x, (_, _, _, a) in enumerate(row):
             if a == 0:
                 bits |= 1 << (31 - x)
-        and_mask += struct.pack('>I', bits)
-    header = struct.pack('<IiiHHIIiiII', 40, SIZE, SIZE * 2, 1, 32, 0, len(xor) + len(and_mask), 0, 0, 0, 0)
+        and_mask += struct.pack('>I', bits)  # rows padded to 32 bits
+    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, 32, 0, len(xor) + len(and_mask), 0, 0, 0, 0)
     image = header + xor + and_mask
-    directory = struct.pack('<HHH', 0, 1, 1) + struct.pack('<BBBBHHII', SIZE, SIZE, 0, 0, 1, 32, len(image), 22)
+    directory = struct.pack('<HHH', 0, 1, 1) + struct.pack('<BBBBHHII', size, size, 0, 0, 1, 32, len(image), 22)
     return directory + image
 
 
