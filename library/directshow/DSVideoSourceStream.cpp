@@ -113,9 +113,11 @@ int DSVideoSourceStream::openVideo(char* fileName, int streamIndex)
     if (int code = createEvents())
         return code;
     videoCallback->halfFrame = 0.5 / framesPerSecond;
-    if (followContainerClock(build.source))
+    if (followContainerClock(build.source)) {
         if (int code = findTimeOrigin())
             return code;
+        findLastFrame();
+    }
     prevFrame = nextFrame = kNoFrame;
     config(0, 0, 0);
     unusable = false;
@@ -134,6 +136,25 @@ int DSVideoSourceStream::findTimeOrigin()
     if (videoCallback->haveNext)
         setTimeOrigin(videoCallback->nextTime);
     return 0;
+}
+
+// A program stream's duration is the demuxer's estimate from its clock
+// references, which may stop short of the last frames; they are still
+// delivered. Counting the frames of the last seconds finds the real last
+// one. Where that fails, the estimate stays.
+void DSVideoSourceStream::findLastFrame()
+{
+    constexpr __int64 kEndWindow = 30000000; // 3 s
+    if (!seek(mediaDuration > kEndWindow ? mediaDuration - kEndWindow : 0, false))
+        return;
+    double offset = videoCallback->timeOffset;
+    if (!parseStream(false) || videoCallback->parseCount < 1)
+        return;
+    long frames = rounded((videoCallback->parseLastTime + offset) * framesPerSecond) + 1;
+    if (frames > length) {
+        length = frames;
+        mediaDuration = static_cast<__int64>(length * 10000000.0 / framesPerSecond);
+    }
 }
 
 int DSVideoSourceStream::deriveLength(IPin* grabberInput, REFERENCE_TIME timePerFrame)

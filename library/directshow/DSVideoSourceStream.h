@@ -35,6 +35,7 @@ private:
     int deriveLength(IPin* grabberInput, REFERENCE_TIME timePerFrame);
     int parseFrameRate();
     int findTimeOrigin();
+    void findLastFrame();
     bool seekCounted(__int64 position);
     __int64 seekPosition(long frame) const;
     void backtrack(__int64 position);
