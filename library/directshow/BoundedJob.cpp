@@ -18,7 +18,24 @@ DWORD WINAPI BoundedJob::threadMain(void* parameter)
     return 0;
 }
 
-bool BoundedJob::start(DWORD milliseconds)
+bool BoundedJob::waitAnswering(HANDLE handle, DWORD milliseconds)
+{
+    DWORD begin = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - begin;
+        DWORD left = elapsed < milliseconds ? milliseconds - elapsed : 0;
+        DWORD woken = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0)
+            return true;
+        if (woken != WAIT_OBJECT_0 + 1)
+            return false;
+        // Peeking delivers the sent messages and removes nothing.
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+bool BoundedJob::start(DWORD milliseconds, bool answerSent)
 {
     InterlockedIncrement(&shares);
     // The platform's default stack: the job runs platform code of any depth
@@ -28,7 +45,8 @@ bool BoundedJob::start(DWORD milliseconds)
         InterlockedDecrement(&shares);
         return false;
     }
-    bool ended = WaitForSingleObject(done, milliseconds) == WAIT_OBJECT_0;
+    bool ended = answerSent ? waitAnswering(done, milliseconds)
+                            : WaitForSingleObject(done, milliseconds) == WAIT_OBJECT_0;
     CloseHandle(done);
     done = nullptr;
     return ended;

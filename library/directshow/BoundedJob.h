@@ -17,8 +17,11 @@ public:
 
     // Runs run() on a new thread and waits at most `milliseconds`; true when
     // it ended in that time. False also when no thread could be started
-    // (run() then never runs).
-    bool start(DWORD milliseconds);
+    // (run() then never runs). With `answerSent`, messages that other threads
+    // send to the caller's windows are answered while it waits (a video
+    // renderer created by the caller is sent messages by the job); posted
+    // messages and input wait.
+    bool start(DWORD milliseconds, bool answerSent = false);
     // Drops the caller's share.
     void release();
 
@@ -28,6 +31,7 @@ protected:
 
 private:
     static DWORD WINAPI threadMain(void* job);
+    static bool waitAnswering(HANDLE handle, DWORD milliseconds);
     void drop();
 
     LONG shares;

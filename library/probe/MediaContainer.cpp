@@ -7,10 +7,12 @@
 #include <vfw.h>
 
 #include <initializer_list>
+#include <new>
 #include <uuids.h>
 
 #include "../core/ComPtr.h"
 #include "../core/LibraryModule.h"
+#include "../directshow/BoundedJob.h"
 #include "../directshow/MediaType.h"
 #include "../directshow/RunningObjectTable.h"
 #include "../vfw/AviFileCheck.h"
@@ -35,6 +37,8 @@ bool isOneOf(const GUID& guid, std::initializer_list<const GUID*> candidates)
 
 constexpr int kMessageBase = 900;
 constexpr int kRenderersPerKind = 4;
+// Longer than any real file takes to render, even on a loaded machine.
+constexpr DWORD kRenderMilliseconds = 20000;
 
 // How many streams of `type` AVIFile opens, by index from 0 up to the first
 // it refuses.
@@ -125,7 +129,9 @@ public:
         return MediaContainer::Success;
     }
 
-    HRESULT render(const WCHAR* fileName) { return graph->RenderFile(fileName, nullptr); }
+    // RenderFile on a job of its own: Wine's splitter can stop for good on a
+    // damaged file. `hung` tells that the job did not end in time.
+    HRESULT render(const WCHAR* fileName, bool& hung);
 
     // Adds the connected renderers of each requested kind to its count.
     MediaContainer::Error count(int* videoCount, int* audioCount)
@@ -171,6 +177,39 @@ private:
     ComPtr<IBaseFilter> audioRenderers[kRenderersPerKind];
 };
 
+// RenderFile, holding its own references to the graph and the name.
+class RenderJob : public BoundedJob {
+public:
+    RenderJob(IGraphBuilder* graph, const WCHAR* fileName) : graph(graph), name(SysAllocString(fileName))
+    {
+        graph->AddRef();
+    }
+    HRESULT result = E_FAIL;
+
+protected:
+    ~RenderJob() override
+    {
+        graph->Release();
+        SysFreeString(name);
+    }
+    void run() override { result = name ? graph->RenderFile(name, nullptr) : E_OUTOFMEMORY; }
+
+private:
+    IGraphBuilder* graph;
+    BSTR name;
+};
+
+HRESULT RendererGraph::render(const WCHAR* fileName, bool& hung)
+{
+    auto* job = new (std::nothrow) RenderJob(graph.get(), fileName);
+    if (!job)
+        return E_OUTOFMEMORY;
+    hung = !job->start(kRenderMilliseconds, true);
+    HRESULT result = hung ? E_FAIL : job->result;
+    job->release();
+    return result;
+}
+
 // Renders the file into the renderer graph and counts the connected
 // renderers. `detect` receives the kinds that the media detector must count:
 // both requested kinds when the graph cannot render the file, the kind that
@@ -188,8 +227,10 @@ MediaContainer::Error countThroughGraph(const char* fileName, WideName& wideName
         *videoCount = 0;
     if (audioCount)
         *audioCount = 0;
-    RenderVerdict verdict = judgeRender(graph.render(wideName.get()), videoCount != nullptr, audioCount != nullptr);
-    detect = verdict.detect;
+    bool hung = false;
+    RenderVerdict verdict = judgeRender(graph.render(wideName.get(), hung), videoCount != nullptr, audioCount != nullptr);
+    // The media detector would open the file the same way.
+    detect = hung ? DetectorKinds() : verdict.detect;
     if (!verdict.countGraph)
         return MediaContainer::CannotRender;
     return graph.count(videoCount, audioCount);
