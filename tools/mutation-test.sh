@@ -166,6 +166,7 @@ while read -r name rest; do
     echo "$name $result check=${verdict:-none} read=$delivered rc=$rc ($rest)" >>"$out/results.txt"
     if [ $result != ok ]; then
         cp "$file" "$out/failed/"
+        cp "$out/stdout.txt" "$out/failed/$name.out"
         { echo "== $name $result ($rest)"; grep -E 'Assertion|Unhandled|Backtrace|^=?>? *[0-9]+ 0x' "$out/stderr.txt" | head -12; } \
             | tee -a "$out/failures.txt"
     fi
