@@ -1,7 +1,8 @@
 // Opens one file through the sources of one backend and reads from every
 // stream it finds: frames, sample ranges, raw samples. Run by
 // tools/mutation-test.sh on damaged files in a child process: it must end, and
-// end normally, whatever the file holds. It prints what it read.
+// end normally, whatever the file holds. It prints what it read, and "end"
+// when it is done.
 //
 //   MutationReader.exe vfw|ds FILE
 //   MutationReader.exe write FOLDER   writes the AVIFile sources of the test
@@ -146,6 +147,7 @@ int main(int argc, char** argv)
         report("raw video", i, readRaw(file, directShow, true, i));
         report("raw audio", i, readRaw(file, directShow, false, i));
     }
+    std::printf("end\n");
     std::fflush(stdout);
     return 0;
 }

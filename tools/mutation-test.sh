@@ -18,7 +18,16 @@ out=${3:-$ROOT/build/mutation}
 reader=${4:-$ROOT/build/bin/MutationReader.exe}
 media=${5:-$ROOT/build/media}
 backend=${6:-vfw}
-limit=${MUTATION_TIME_LIMIT:-30}
+# A DirectShow open waits at most 20 s for a connection that Wine's GStreamer
+# splitter never ends (it then fails with a code): the reader opens 4 (dsraw)
+# or 8 (ds) streams, and each may take that bound.
+case $backend in
+    ds) opens=8 ;;
+    dsraw) opens=4 ;;
+    *) opens=0 ;;
+esac
+limit=${MUTATION_TIME_LIMIT:-$((30 + 20 * opens))}
+only=${MUTATION_ONLY:-}
 
 rm -rf "$out"
 mkdir -p "$out/sources" "$out/failed"
@@ -119,31 +128,51 @@ for n in range(count):
 PY
 [ $? -eq 0 ] || { echo "mutation-test: the mutator failed" >&2; exit 1; }
 
-crashes=0 hangs=0 refused=0 total=0
+# A variant is read when some stream delivered data; `refused` counts those the
+# check refuses, `refusedRead` those of them that the backend read all the same.
+# An exit crash is a crash after the reader finished ("end"): the platform's
+# teardown while threads that a bounded wait left behind still run.
+crashes=0 exitCrashes=0 hangs=0 refused=0 reads=0 refusedRead=0 total=0
 : >"$out/results.txt"
 while read -r name rest; do
     name=${name%:}
     file=$out/$name
+    number=${name#variant-}
+    number=$((10#${number%%.*}))
+    if [ -n "$only" ] && ! [[ " $only " == *" $number "* ]]; then
+        rm -f "$file"
+        continue
+    fi
     total=$((total + 1))
     timeout -k 5 "$limit" "$HERE/wine-run.sh" "$reader" "$backend" "$(winpath "$file")" \
         >"$out/stdout.txt" 2>"$out/stderr.txt"
     rc=$?
     verdict=$(tr -d '\r' <"$out/stdout.txt" | sed -n 's/^check: //p')
-    [ -n "$verdict" ] && [ "$verdict" != safe ] && refused=$((refused + 1))
+    delivered=0
+    grep -qE ', [1-9][0-9]* (delivered|ranges delivered|reads delivered)' "$out/stdout.txt" && delivered=1
+    reads=$((reads + delivered))
+    if [ -n "$verdict" ] && [ "$verdict" != safe ]; then
+        refused=$((refused + 1))
+        refusedRead=$((refusedRead + delivered))
+    fi
     result=ok
     if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
         result=hang; hangs=$((hangs + 1))
+    elif [ $rc -eq 139 ] && tr -d '\r' <"$out/stdout.txt" | grep -qx end; then
+        result=exit-crash; exitCrashes=$((exitCrashes + 1))
     elif [ $rc -ne 0 ] || grep -qE 'Unhandled exception|Assertion failed|Unhandled page fault' "$out/stderr.txt"; then
         result=crash; crashes=$((crashes + 1))
     fi
-    echo "$name $result check=${verdict:-none} rc=$rc ($rest)" >>"$out/results.txt"
+    echo "$name $result check=${verdict:-none} read=$delivered rc=$rc ($rest)" >>"$out/results.txt"
     if [ $result != ok ]; then
         cp "$file" "$out/failed/"
+        cp "$out/stdout.txt" "$out/failed/$name.out"
         { echo "== $name $result ($rest)"; grep -E 'Assertion|Unhandled|Backtrace|^=?>? *[0-9]+ 0x' "$out/stderr.txt" | head -12; } \
             | tee -a "$out/failures.txt"
     fi
     rm -f "$file"
 done <"$out/variants.txt"
 
-echo "mutation-test: $total variants (seed $seed, backend $backend): $crashes crashes, $hangs hangs, $refused refused by the check"
+echo "mutation-test: $total variants (seed $seed, backend $backend): $crashes crashes, $exitCrashes exit crashes, $hangs hangs," \
+    "$reads read, $refused refused by the check ($refusedRead of them read)"
 [ $crashes -eq 0 ] && [ $hangs -eq 0 ]
