@@ -353,16 +353,17 @@ TEST_P(DSAudioLossy, SequentialPassIsFfmpegsDecodeAtAConstantOffset)
     EXPECT_LT(whole, 1e-3);
 }
 
-// Largest difference of one value of `got`, a range from `first` on, from
-// the same range of `all` shifted by `shift` samples.
-int largestShiftedDifference(const Bytes& got, const Bytes& all, long first, long shift)
+// Largest difference of one value of `ours` from the reference shifted by
+// `offset`, over samples from..to of ours.
+int largestDifference(const Bytes& ours, const Bytes& ref, long offset, long from, long to)
 {
-    long from = first + shift;
-    if (from < 0 || static_cast<size_t>(from) * kBlock + got.size() > all.size())
-        return 65536;
     int largest = 0;
-    for (size_t i = 0; i < got.size() / 2; ++i)
-        largest = std::max(largest, std::abs(value(got, i) - value(all, static_cast<size_t>(from) * 2 + i)));
+    for (long k = from; k <= to; ++k)
+        for (int c = 0; c < 2; ++c) {
+            long r = k + offset;
+            int b = r >= 0 && static_cast<size_t>(r) * kBlock < ref.size() ? value(ref, static_cast<size_t>(r) * 2 + c) : 0;
+            largest = std::max(largest, std::abs(value(ours, static_cast<size_t>(k) * 2 + c) - b));
+        }
     return largest;
 }
 
@@ -370,7 +371,8 @@ int largestShiftedDifference(const Bytes& got, const Bytes& all, long first, lon
 // else the largest difference and the shift within 64 samples that fits best.
 std::string mismatch(const Bytes& got, const Bytes& all, long first, int steps)
 {
-    int here = largestShiftedDifference(got, all, first, 0);
+    const long last = static_cast<long>(got.size() / kBlock) - 1;
+    int here = largestDifference(got, all, first, 0, last);
     if (got.empty() || here <= steps)
         return "";
     size_t worst = 0;
@@ -382,14 +384,14 @@ std::string mismatch(const Bytes& got, const Bytes& all, long first, int steps)
     long best = 0;
     int bestDifference = here;
     for (long shift = -64; shift <= 64; ++shift) {
-        int d = largestShiftedDifference(got, all, first, shift);
+        int d = largestDifference(got, all, first + shift, 0, last);
         if (d < bestDifference) {
             bestDifference = d;
             best = shift;
         }
     }
-    return "largest difference " + std::to_string(here) + " at sample " + std::to_string(worst) + "; shifted by " + std::to_string(best) + ": " +
-           std::to_string(bestDifference);
+    return "largest difference " + std::to_string(here) + " at sample " + std::to_string(worst) + "; shifted by " +
+           std::to_string(best) + ": " + std::to_string(bestDifference);
 }
 
 // Random access is sample-exact: ranges that jump forward and back, start
@@ -440,20 +442,6 @@ INSTANTIATE_TEST_SUITE_P(Files, DSAudioLossy,
                                      c = '_';
                              return n;
                          });
-
-// Largest difference of one value of `ours` from the reference shifted by
-// `offset`, over samples from..to of ours.
-int largestDifference(const Bytes& ours, const Bytes& ref, long offset, long from, long to)
-{
-    int largest = 0;
-    for (long k = from; k <= to; ++k)
-        for (int c = 0; c < 2; ++c) {
-            long r = k + offset;
-            int b = r >= 0 && static_cast<size_t>(r) * kBlock < ref.size() ? value(ref, static_cast<size_t>(r) * 2 + c) : 0;
-            largest = std::max(largest, std::abs(value(ours, static_cast<size_t>(k) * 2 + c) - b));
-        }
-    return largest;
-}
 
 // The converter reads one sample per call. Every sample read so must be the
 // sample of ffmpeg's decode (PCM: the same bytes; lossy: at a constant

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "Rounding.h"
+
 AudioSGCallback::AudioSGCallback(int samplesPerSec, int blockAlign)
     : samplesPerSec(samplesPerSec), blockAlign(blockAlign), extraCapacity(0), firstWanted(0), lastWanted(-1),
       lastCopied(-1), mediaFirst(0), mediaLast(-1), laterDelivered(false), started(false), beforeRange(false),
@@ -42,13 +44,8 @@ STDMETHODIMP AudioSGCallback::BufferCB(double, BYTE*, long)
 
 long AudioSGCallback::sampleAt(double seconds) const
 {
-    double x = seconds * samplesPerSec;
-    if (!(x > -2147483647.0))
-        return -2147483647;
-    if (!(x < 2147483646.0))
-        return 2147483646;
-    auto k = static_cast<long>(x);
-    return x - k >= 0.5 ? k + 1 : k;
+    long n = roundedLong(seconds * samplesPerSec);
+    return n < 2147483646 ? n : 2147483646;
 }
 
 // Splitters round block times (Matroska to milliseconds), so the time of
@@ -75,12 +72,11 @@ long AudioSGCallback::firstOf(double seconds)
         anchor.restart(0, true);
         return n;
     }
-    return continueRun(seconds, next, tolerance);
+    return continueRun(seconds, exact, next, tolerance);
 }
 
-long AudioSGCallback::continueRun(double seconds, LONGLONG next, double tolerance)
+long AudioSGCallback::continueRun(double seconds, double exact, LONGLONG next, double tolerance)
 {
-    double exact = seconds * samplesPerSec;
     if (tolerance < 1.0)
         return static_cast<long>(next + anchor.observe(exact - static_cast<double>(next), tolerance));
     auto stamp = static_cast<LONGLONG>(std::floor(seconds * 1e7 + 0.5));

@@ -55,9 +55,10 @@ private:
     long firstOf(double seconds);
     // How far a time stamp may be from its media sample, in samples.
     double stampTolerance(double seconds) const;
-    // Where a run continues at a rounded stamp: where an earlier run fixed
-    // that stamp, else where the anchor finds it.
-    long continueRun(double seconds, LONGLONG next, double tolerance);
+    // Where a run continues with a media sample stamped `seconds` (`exact`
+    // in samples): where an earlier run fixed a rounded stamp, else where
+    // the anchor finds it.
+    long continueRun(double seconds, double exact, LONGLONG next, double tolerance);
     void keep(const BYTE* data, long length);
     // Copies the samples from..to of the media sample that begins with
     // sample mediaFirst at `data` to their place after `buffer`.

@@ -6,6 +6,12 @@ namespace {
 
 constexpr double kUnbounded = 1e12;
 
+// The whole shift nearest to `x`; 0 for shifts no stream has.
+int nearestShift(double x)
+{
+    return x > -2147483647.0 && x < 2147483647.0 ? static_cast<int>(std::floor(x + 0.5)) : 0;
+}
+
 } // namespace
 
 ChainAnchor::ChainAnchor() : low(-kUnbounded), high(kUnbounded), learning(false), shift(0)
@@ -35,7 +41,7 @@ int ChainAnchor::observe(double offset, double tolerance)
     // Inside an interval narrower than one sample the nearest whole shift to
     // its middle is the one it holds.
     double middle = (lo + hi) / 2;
-    int step = middle > -2147483647.0 && middle < 2147483647.0 ? static_cast<int>(std::floor(middle + 0.5)) : 0;
+    int step = nearestShift(middle);
     low = lo - step;
     high = hi - step;
     shift += step;
@@ -47,7 +53,7 @@ int ChainAnchor::pin(double offset)
     if (!learning)
         return 0;
     learning = false;
-    int step = offset > -2147483647.0 && offset < 2147483647.0 ? static_cast<int>(std::floor(offset + 0.5)) : 0;
+    int step = nearestShift(offset);
     shift += step;
     return step;
 }

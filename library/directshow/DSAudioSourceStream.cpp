@@ -8,6 +8,7 @@
 #include "AudioSGCallback.h"
 #include "MediaType.h"
 #include "SourceConfigDialog.h"
+#include "Rounding.h"
 #include "RunningObjectTable.h"
 
 namespace {
@@ -21,16 +22,6 @@ constexpr long kPrerollSamples = 8192;
 // Seconds of time stamps that place a run of rounded block times to the
 // sample (about forty media samples of 1 024).
 constexpr long kAnchorSeconds = 1;
-
-long rounded(double x)
-{
-    if (!(x > -2147483647.0))
-        return -2147483647;
-    if (!(x < 2147483647.0))
-        return 2147483647;
-    auto k = static_cast<long>(x);
-    return x - k >= 0.5 ? k + 1 : k;
-}
 
 } // namespace
 
@@ -68,7 +59,7 @@ int DSAudioSourceStream::openAudio(char* fileName, int streamIndex)
         return code;
     if (int code = takeFormat(build.connection))
         return code;
-    length = rounded(waveFormat.nSamplesPerSec * (static_cast<double>(mediaDuration) * 1e-7));
+    length = roundedLong(waveFormat.nSamplesPerSec * (static_cast<double>(mediaDuration) * 1e-7));
     if (length < 0)
         length = 0;
     if (int code = openControl())
@@ -115,7 +106,7 @@ int DSAudioSourceStream::findTimeOrigin()
 int DSAudioSourceStream::learnStartShift()
 {
     AudioSGCallback& cb = *audioCallback;
-    long last = static_cast<long>(waveFormat.nSamplesPerSec) * kAnchorSeconds;
+    long last = anchorSamples();
     cb.firstWanted = cb.lastWanted = last < length ? last : length - 1;
     cb.started = false;
     cb.laterDelivered = false;
@@ -127,6 +118,11 @@ int DSAudioSourceStream::learnStartShift()
     startShift = cb.anchor.total();
     forgetDelivered();
     return 0;
+}
+
+long DSAudioSourceStream::anchorSamples() const
+{
+    return static_cast<long>(waveFormat.nSamplesPerSec) * kAnchorSeconds;
 }
 
 // What the callback noted while the stream looked at its start belongs to
@@ -204,7 +200,7 @@ long DSAudioSourceStream::StreamTimeToSample(double& milliseconds)
     if (notOpened())
         return -1;
     lastError = 0;
-    return rounded(waveFormat.nSamplesPerSec * (0.001 * milliseconds));
+    return roundedLong(waveFormat.nSamplesPerSec * (0.001 * milliseconds));
 }
 
 bool DSAudioSourceStream::allocateResult(long first, long last)
@@ -326,7 +322,7 @@ DSAudioSourceStream::Pass DSAudioSourceStream::fetch(long first, long last)
         resultLast = last;
         return Pass::Done;
     }
-    long preroll = static_cast<long>(waveFormat.nSamplesPerSec) * kAnchorSeconds;
+    long preroll = anchorSamples();
     __int64 position = positionOf(cb.firstWanted - (preroll > kPrerollSamples ? preroll : kPrerollSamples));
     if (!startAt(position))
         return Pass::Failed;

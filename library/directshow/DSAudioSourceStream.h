@@ -35,6 +35,9 @@ private:
     int takeFormat(const AM_MEDIA_TYPE& connection);
     int findTimeOrigin();
     int learnStartShift();
+    // Samples of time stamps that place a run: learnt from at open, decoded
+    // before the range after a seek.
+    long anchorSamples() const;
     void forgetDelivered();
     bool allocateResult(long first, long last);
     unsigned char* silence(long last);

@@ -13,6 +13,7 @@
 #include "GrabberGraph.h"
 #include "GraphHelpers.h"
 #include "MediaType.h"
+#include "Rounding.h"
 #include "RunningObjectTable.h"
 #include "SampleNumbering.h"
 #include "SourceConfigDialog.h"
@@ -41,16 +42,6 @@ LONGLONG roundedQuotient(LONGLONG a, LONGLONG b)
 {
     LONGLONG q = a / b;
     return a % b > b / 2 ? q + 1 : q;
-}
-
-long roundedLong(double x)
-{
-    if (!(x > -2147483647.0))
-        return -2147483647;
-    if (!(x < 2147483647.0))
-        return 2147483647;
-    auto k = static_cast<long>(x);
-    return x - k >= 0.5 ? k + 1 : k;
 }
 
 // Times of samples are whole ticks; a time in milliseconds brought back to

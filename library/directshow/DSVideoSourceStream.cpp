@@ -8,6 +8,7 @@
 #include "../core/TrelixNotification.h"
 #include "GraphHelpers.h"
 #include "MediaType.h"
+#include "Rounding.h"
 #include "SourceConfigDialog.h"
 #include "VideoFormat.h"
 #include "VideoSGCallback.h"
@@ -15,18 +16,6 @@
 namespace {
 
 constexpr long kNoFrame = -2147483647;
-
-// Truncated towards zero, plus one when the dropped fraction is at least one
-// half; values outside the 32-bit range end at its limits.
-long rounded(double x)
-{
-    if (!(x > -2147483647.0))
-        return kNoFrame;
-    if (!(x < 2147483647.0))
-        return 2147483647;
-    auto k = static_cast<long>(x);
-    return x - k >= 0.5 ? k + 1 : k;
-}
 
 // AvgTimePerFrame of the four video format blocks, which all begin alike.
 REFERENCE_TIME timePerFrameOf(const AM_MEDIA_TYPE& type)
@@ -150,7 +139,7 @@ void DSVideoSourceStream::findLastFrame()
     double offset = videoCallback->timeOffset;
     if (!parseStream(false) || videoCallback->parseCount < 1)
         return;
-    long frames = rounded((videoCallback->parseLastTime + offset) * framesPerSecond) + 1;
+    long frames = roundedLong((videoCallback->parseLastTime + offset) * framesPerSecond) + 1;
     if (frames > length) {
         length = frames;
         mediaDuration = static_cast<__int64>(length * 10000000.0 / framesPerSecond);
@@ -164,7 +153,7 @@ int DSVideoSourceStream::deriveLength(IPin* grabberInput, REFERENCE_TIME timePer
     framesPerSecond = 10000000.0 / static_cast<double>(timePerFrame);
     if (int code = readDuration())
         return code;
-    length = framesPerSecond > 0 ? rounded(static_cast<double>(mediaDuration) * 1e-7 * framesPerSecond) : 0;
+    length = framesPerSecond > 0 ? roundedLong(static_cast<double>(mediaDuration) * 1e-7 * framesPerSecond) : 0;
     return 0;
 }
 
@@ -245,8 +234,8 @@ void DSVideoSourceStream::backtrack(__int64 position)
 // The frames delivered after a seek or a backtrack.
 long DSVideoSourceStream::evaluate()
 {
-    prevFrame = rounded(videoCallback->prevTime * framesPerSecond);
-    nextFrame = rounded(videoCallback->nextTime * framesPerSecond);
+    prevFrame = roundedLong(videoCallback->prevTime * framesPerSecond);
+    nextFrame = roundedLong(videoCallback->nextTime * framesPerSecond);
     if (lastError != 0)
         return -1;
     if (videoCallback->havePrev) {
@@ -300,7 +289,7 @@ long DSVideoSourceStream::findFrame(long frame)
     }
     if (videoCallback->waiting) {
         prevFrame = nextFrame;
-        nextFrame = rounded(videoCallback->nextTime * framesPerSecond);
+        nextFrame = roundedLong(videoCallback->nextTime * framesPerSecond);
     }
     frameBits = videoCallback->buffer;
     return prevFrame;
@@ -325,5 +314,5 @@ long DSVideoSourceStream::StreamTimeToSample(double& milliseconds)
     if (notOpened())
         return -1;
     lastError = 0;
-    return rounded(0.001 * milliseconds * framesPerSecond);
+    return roundedLong(0.001 * milliseconds * framesPerSecond);
 }
