@@ -133,6 +133,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: MutationReader vfw|ds|dsraw FILE\n");
         return 2;
     }
+    // Unbuffered, so that a crash still shows how far the reading came.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     TrelixThread();
     // Files written with the test codec decode through it.
     TestCodec::install();
