@@ -103,6 +103,13 @@ cmd "${VFW[@]}" rgb.avi exists.avi 2>err.txt; rc=$?
 cmd "${VFW[@]}" --overwrite rgb.avi exists.avi; expect "--overwrite exit code" "$?" 0
 expect "--overwrite wrote the file" "$(probe exists.avi v:0 nb_read_frames)" 50
 
+# A full disk (here a file size limit, with its signal ignored so that the
+# write fails instead): a write error and exit code 1, not a short file
+# passed off as done.
+(trap '' XFSZ; ulimit -f 100; cmd "${VFW[@]}" rgb.avi full.avi 2>err.txt); rc=$?
+[ "$rc" = 1 ] && grep -q "Write error" err.txt && pass "full disk reported" ||
+    fail "full disk: exit $rc, $(tr '\n' ' ' <err.txt)"
+
 # A batch of three with a missing input in the middle: the others written, exit code 1.
 printf '# batch\n"%s" "%s"\nmissing.avi b2.avi\n\n%s %s\n' rgb.avi "b 1.avi" mjpeg.avi b3.avi >list.txt
 cmd "${VFW[@]}" --no-audio --batch list.txt 2>err.txt; rc=$?

@@ -696,8 +696,14 @@ void VfWOutputAVIFile::finishFile()
 bool VfWOutputAVIFile::close()
 {
     finishAudioConversion(true);
+    bool opened = aviFile != nullptr && path && !unusable;
     finishFile();
     unusable = true;
+    // A write that failed unseen leaves the file short of its own chunks.
+    if (opened && !aviFileIsWhole(path.get())) {
+        lastError = VfWError::WriteError;
+        return false;
+    }
     lastError = VfWError::Success;
     return true;
 }
