@@ -84,6 +84,10 @@ done
 make text.txt sh -c 'echo "not a media file" > text.txt'
 make empty.avi touch empty.avi
 make truncated.avi sh -c 'head -c 3000 mjpeg.avi > truncated.avi'
+# An interrupted download: the first 60 % of the MJPEG file, with ffmpeg's
+# decode of what is left as its reference frames.
+make cut-download.avi sh -c 'head -c $(($(stat -c %s mjpeg.avi) * 6 / 10)) mjpeg.avi > cut-download.avi'
+make cut-download.avi.bgr ff -i cut-download.avi -f rawvideo -pix_fmt bgr24 cut-download.avi.bgr
 
 # Decoded audio through DirectShow: 44.1 kHz stereo in the containers and
 # codecs users have, each with ffmpeg's decode of it as s16le reference.
