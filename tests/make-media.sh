@@ -98,7 +98,8 @@ make dsaudio-vorbis.mkv ff -f lavfi -i "$(stereo)" -c:a libvorbis -q:a 4 dsaudio
 make dsaudio-aac.mp4 ff -f lavfi -i "$(stereo)" -c:a aac -b:a 128k dsaudio-aac.mp4
 make dsaudio-mp2.mpg ff -f lavfi -i "$(stereo)" -c:a mp2 -b:a 192k -f mpeg dsaudio-mp2.mpg
 make dsaudio-pcm.avi ff -f lavfi -i "$(stereo)" -c:a pcm_s16le dsaudio-pcm.avi
-for f in dsaudio-tone.wav dsaudio-mp3.avi dsaudio-vorbis.mkv dsaudio-aac.mp4 dsaudio-mp2.mpg dsaudio-pcm.avi; do
+make cut-download-pcm.avi sh -c 'head -c $(($(stat -c %s dsaudio-pcm.avi) * 6 / 10)) dsaudio-pcm.avi > cut-download-pcm.avi'
+for f in cut-download-pcm.avi dsaudio-tone.wav dsaudio-mp3.avi dsaudio-vorbis.mkv dsaudio-aac.mp4 dsaudio-mp2.mpg dsaudio-pcm.avi; do
     make "$f.s16" ff -i "$f" -f s16le -c:a pcm_s16le -ar 44100 -ac 2 "$f.s16"
 done
 
