@@ -9,6 +9,7 @@
 #include "../core/TrelixThread.h"
 #include "DirectShowIds.h"
 #include "GrabberGraph.h"
+#include "GraphStop.h"
 #include "GraphHelpers.h"
 #include "MediaType.h"
 #include "SGCallback.h"
@@ -74,7 +75,7 @@ DSSourceStream::GraphBuild::~GraphBuild()
 DSSourceStream::DSSourceStream()
     : destroying(false), graphThread(nullptr), stopEvent(nullptr), callback(nullptr), mediaDuration(0),
       graph(nullptr), grabberFilter(nullptr), nullRenderer(nullptr), mediaEvent(nullptr), mediaSeeking(nullptr),
-      mediaControl(nullptr), wideFileName(nullptr), decodeThreshold(1), ended(false), timeOrigin(0), containerClock(false), graphThreadObject(nullptr)
+      mediaControl(nullptr), wideFileName(nullptr), decodeThreshold(1), ended(false), timeOrigin(0), containerClock(false), graphThreadObject(nullptr), graphStuck(false)
 {
 }
 
@@ -89,7 +90,7 @@ DSSourceStream::~DSSourceStream()
     if (!unusable)
         joinGraphThread();
     // A graph left running at the end of its stream is stopped before it goes.
-    if (ended && mediaControl) {
+    if (ended && mediaControl && !graphStuck) {
         releaseCallback();
         mediaControl->Stop();
     }
@@ -253,13 +254,12 @@ void DSSourceStream::stopGraph()
     SetEvent(callback->resumeEvent);
     if (!destroying && callback->waiting)
         WaitForSingleObject(callback->ackEvent, INFINITE);
-    if (FAILED(mediaControl->Stop())) {
-        lastError = DSError::CannotStopGraph;
-        return;
-    }
-    OAFilterState state;
-    if (FAILED(mediaControl->GetState(INFINITE, &state)))
-        lastError = DSError::GetStateFailed;
+    bool stuck = false;
+    if (int code = stopGraphBounded(mediaControl, &stuck))
+        lastError = code;
+    // A graph whose stop never ended would take every later call with it.
+    if (stuck)
+        graphStuck = unusable = true;
 }
 
 // Lets a callback that is still held return, and ignores what follows: the
@@ -347,6 +347,10 @@ bool DSSourceStream::seek(__int64 position, bool toKeyFrame)
 {
     if (graphThread)
         endGraphThread();
+    if (graphStuck) {
+        lastError = DSError::CannotStopGraph;
+        return false;
+    }
     if (ended) {
         ended = false;
         releaseCallback();

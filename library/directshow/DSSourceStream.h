@@ -104,4 +104,7 @@ private:
     // graph thread outlives the stream.
     HANDLE graphThreadObject;
     void joinGraphThread();
+    // The graph's stop never ended (see stopGraphBounded): nothing may call
+    // the graph again.
+    bool graphStuck;
 };
