@@ -132,6 +132,7 @@ void AudioSGCallback::place(const BYTE* data, int from, int to)
 
 STDMETHODIMP AudioSGCallback::SampleCB(double time, IMediaSample* sample)
 {
+    seen();
     if (stopRequest || parsing || !sample)
         return S_OK;
     long n = firstOf(time + timeOffset);

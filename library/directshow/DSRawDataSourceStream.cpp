@@ -224,21 +224,21 @@ long DSRawDataSourceStream::_firstKeySample(bool audio)
     } else {
         HANDLE events[2] = {cb.keyFoundEvent, reinterpret_cast<HANDLE>(graphEvent)};
         bool done = false;
-        while (!done && WaitForMultipleObjects(graphEvent ? 2 : 1, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        DWORD woken;
+        while (!done && (woken = waitWhileDelivering(events, graphEvent ? 2 : 1)) == WAIT_OBJECT_0 + 1) {
             long event;
             while (takeGraphEvent(mediaEvent, &event))
                 done = done || event == EC_COMPLETE || event == EC_ERRORABORT || event == EC_USERABORT;
         }
+        if (!done && woken == WAIT_TIMEOUT)
+            code = DSError::CannotRunGraph;
     }
     // Samples still on their way while the graph stops pass straight
     // through: one held in the callback would keep Stop waiting for ever.
     cb.stopRequest = true;
     cb.keySearch = false;
-    OAFilterState state;
-    if (FAILED(mediaControl->Stop()))
-        code = code ? code : DSError::CannotStopGraph;
-    else if (FAILED(mediaControl->GetState(INFINITE, &state)))
-        code = code ? code : DSError::GetStateFailed;
+    if (int stopped = stopBounded())
+        code = code ? code : stopped;
     LONGLONG start = 0;
     if (!code && FAILED(mediaSeeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
                                                    AM_SEEKING_NoPositioning)))

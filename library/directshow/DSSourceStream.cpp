@@ -15,6 +15,14 @@
 #include "SGCallback.h"
 #include "ThreadStart.h"
 
+namespace {
+
+// Longest time without a sample that a running graph is waited for; real
+// graphs deliver many samples a second.
+constexpr DWORD kHaltTimeout = 20000;
+
+} // namespace
+
 // Wine's sample grabber reports sample times relative to the start of the
 // segment that the last seek began (Windows': positions in the stream), and
 // a sample that begins before that start comes with the start's time.
@@ -254,12 +262,18 @@ void DSSourceStream::stopGraph()
     SetEvent(callback->resumeEvent);
     if (!destroying && callback->waiting)
         WaitForSingleObject(callback->ackEvent, INFINITE);
-    bool stuck = false;
-    if (int code = stopGraphBounded(mediaControl, &stuck))
+    if (int code = stopBounded())
         lastError = code;
+}
+
+int DSSourceStream::stopBounded()
+{
+    bool stuck = false;
+    int code = stopGraphBounded(mediaControl, &stuck);
     // A graph whose stop never ended would take every later call with it.
     if (stuck)
         graphStuck = unusable = true;
+    return code;
 }
 
 // Lets a callback that is still held return, and ignores what follows: the
@@ -338,9 +352,28 @@ bool DSSourceStream::run()
     }
     lastError = 0;
     HANDLE events[2] = {callback->readyEvent, graphThread};
-    WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    if (waitWhileDelivering(events, 2) == WAIT_TIMEOUT) {
+        lastError = DSError::CannotRunGraph;
+        return false;
+    }
     ResetEvent(callback->readyEvent);
     return lastError == 0;
+}
+
+// Waits for one of `events` as long as samples keep reaching the callback:
+// what WaitForMultipleObjects gives, or WAIT_TIMEOUT when none came for
+// kHaltTimeout. Wine's GStreamer splitter can halt on a damaged file without
+// ending the stream, and nothing would come again.
+DWORD DSSourceStream::waitWhileDelivering(HANDLE* events, DWORD count)
+{
+    LONG seen = callback->samplesSeen;
+    for (;;) {
+        DWORD woken = WaitForMultipleObjects(count, events, FALSE, kHaltTimeout);
+        LONG now = callback->samplesSeen;
+        if (woken != WAIT_TIMEOUT || now == seen)
+            return woken;
+        seen = now;
+    }
 }
 
 bool DSSourceStream::seek(__int64 position, bool toKeyFrame)
@@ -374,6 +407,22 @@ bool DSSourceStream::seek(__int64 position, bool toKeyFrame)
     return true;
 }
 
+// WaitForCompletion for as long as samples keep reaching the callback;
+// E_ABORT when the graph halted (see waitWhileDelivering).
+HRESULT DSSourceStream::waitForCompletion(long* code)
+{
+    LONG seen = callback->samplesSeen;
+    for (;;) {
+        HRESULT waited = mediaEvent->WaitForCompletion(kHaltTimeout, code);
+        if (waited != E_ABORT)
+            return waited;
+        LONG now = callback->samplesSeen;
+        if (now == seen)
+            return E_ABORT;
+        seen = now;
+    }
+}
+
 bool DSSourceStream::parseStream(bool byMediaTime)
 {
     callback->parseCount = 0;
@@ -387,8 +436,13 @@ bool DSSourceStream::parseStream(bool byMediaTime)
         return false;
     }
     long code = 0;
-    HRESULT waited = mediaEvent->WaitForCompletion(INFINITE, &code);
+    HRESULT waited = waitForCompletion(&code);
     callback->parsing = false;
+    if (waited == E_ABORT) {
+        stopBounded();
+        callback->notify(1);
+        return false;
+    }
     if (SUCCEEDED(waited) && code != EC_COMPLETE) {
         callback->notify(1);
         return false;

@@ -81,6 +81,10 @@ protected:
     // Drops the events left from an earlier run (an end of stream reached
     // while the graph stopped), which belong to no later run.
     void dropStaleEvents();
+    // Stops the graph for a bounded time (see stopGraphBounded): 0 or the
+    // code. A stop that never ended leaves the stream unusable for good.
+    int stopBounded();
+    DWORD waitWhileDelivering(HANDLE* events, DWORD count);
 
 private:
     static DWORD WINAPI graphThreadMain(void* stream);
@@ -91,6 +95,7 @@ private:
     void endGraphThread();
     void detachCallback();
     void releaseCallback();
+    HRESULT waitForCompletion(long* code);
 
     // The graph reported the end of the stream and was left running there:
     // nothing more will be delivered until the next seek.

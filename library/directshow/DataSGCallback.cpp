@@ -170,6 +170,7 @@ void DataSGCallback::forget()
 
 STDMETHODIMP DataSGCallback::SampleCB(double time, IMediaSample* sample)
 {
+    seen();
     if (!sample)
         return S_OK;
     if (parsing) {

@@ -7,7 +7,7 @@
 SGCallback::SGCallback()
     : stopRequest(false), waiting(false), readyEvent(nullptr), resumeEvent(nullptr), ackEvent(nullptr),
       buffer(nullptr), extraBuffer(nullptr), parsing(false), parseByMediaTime(false), parseCount(0),
-      parseLastTime(-1.0), notification(nullptr), timeOffset(0)
+      parseLastTime(-1.0), notification(nullptr), timeOffset(0), samplesSeen(0)
 {
 }
 

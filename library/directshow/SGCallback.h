@@ -21,6 +21,9 @@ public:
     void hold();
     // Progress `kind` to the attached notification, if any.
     void notify(int kind);
+    // Counts a sample that reached the callback, whatever it does with it:
+    // the stream tells a graph that still delivers from one that halted.
+    void seen() { InterlockedIncrement(&samplesSeen); }
 
     bool stopRequest;
     bool waiting;
@@ -38,4 +41,6 @@ public:
     // Seconds to add to the sample times the grabber reports, so that they
     // are positions in the stream (see DSSourceStream::seek).
     double timeOffset;
+
+    volatile LONG samplesSeen;
 };

@@ -70,6 +70,7 @@ void VideoSGCallback::copy(IMediaSample* sample, unsigned char* target)
 
 STDMETHODIMP VideoSGCallback::SampleCB(double time, IMediaSample* sample)
 {
+    seen();
     if (parsing) {
         parse(time);
         return S_OK;
