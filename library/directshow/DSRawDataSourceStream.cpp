@@ -237,8 +237,11 @@ long DSRawDataSourceStream::_firstKeySample(bool audio)
     // through: one held in the callback would keep Stop waiting for ever.
     cb.stopRequest = true;
     cb.keySearch = false;
-    if (int stopped = stopBounded())
-        code = code ? code : stopped;
+    OAFilterState state;
+    if (FAILED(mediaControl->Stop()))
+        code = code ? code : DSError::CannotStopGraph;
+    else if (FAILED(mediaControl->GetState(INFINITE, &state)))
+        code = code ? code : DSError::GetStateFailed;
     LONGLONG start = 0;
     if (!code && FAILED(mediaSeeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
                                                    AM_SEEKING_NoPositioning)))

@@ -20,6 +20,8 @@ namespace {
 // Longest time without a sample that a running graph is waited for; real
 // graphs deliver many samples a second.
 constexpr DWORD kHaltTimeout = 20000;
+// Longest wait for the graph thread's stop; real graphs stop at once.
+constexpr DWORD kStopTimeout = 20000;
 
 } // namespace
 
@@ -67,6 +69,27 @@ void DSSourceStream::setTimeOrigin(double seconds)
     callback->timeOffset -= seconds;
 }
 
+// Two shares: the waiting stream's and the stopping thread's. Whichever
+// side comes first decides: a thread that finishes first hands over, a
+// stream that abandons first is never touched by the thread again.
+bool DSSourceStream::StopHandoff::finish()
+{
+    bool handedOver = InterlockedCompareExchange(&state, kFinished, kRunning) == kRunning;
+    drop();
+    return handedOver;
+}
+
+bool DSSourceStream::StopHandoff::abandon()
+{
+    return InterlockedCompareExchange(&state, kAbandoned, kRunning) == kRunning;
+}
+
+void DSSourceStream::StopHandoff::drop()
+{
+    if (InterlockedDecrement(&shares) == 0)
+        delete this;
+}
+
 DSSourceStream::GraphBuild::GraphBuild()
     : source(nullptr), grabber(nullptr), grabberInput(nullptr), connection()
 {
@@ -83,7 +106,7 @@ DSSourceStream::GraphBuild::~GraphBuild()
 DSSourceStream::DSSourceStream()
     : destroying(false), graphThread(nullptr), stopEvent(nullptr), callback(nullptr), mediaDuration(0),
       graph(nullptr), grabberFilter(nullptr), nullRenderer(nullptr), mediaEvent(nullptr), mediaSeeking(nullptr),
-      mediaControl(nullptr), wideFileName(nullptr), decodeThreshold(1), ended(false), timeOrigin(0), containerClock(false), graphThreadObject(nullptr), graphStuck(false)
+      mediaControl(nullptr), wideFileName(nullptr), decodeThreshold(1), ended(false), timeOrigin(0), containerClock(false), graphThreadObject(nullptr), graphStuck(false), stopHandoff(nullptr)
 {
 }
 
@@ -257,13 +280,26 @@ void DSSourceStream::runGraph()
 // check finds resumeEvent set and passes through.
 void DSSourceStream::stopGraph()
 {
+    StopHandoff* handoff = stopHandoff;
     ResetEvent(callback->ackEvent);
     callback->stopRequest = true;
     SetEvent(callback->resumeEvent);
     if (!destroying && callback->waiting)
         WaitForSingleObject(callback->ackEvent, INFINITE);
-    if (int code = stopBounded())
-        lastError = code;
+    // The stop runs here, right after the release: on another thread it
+    // would lose the race with the splitter's streaming thread more often
+    // (see endGraphThread). Its own references keep the graph alive for a
+    // stop that the stream gave up on.
+    ComPtr<IMediaControl> control(mediaControl);
+    HRESULT stopped = control->Stop();
+    OAFilterState state;
+    HRESULT settled = SUCCEEDED(stopped) ? control->GetState(INFINITE, &state) : S_OK;
+    if (handoff && !handoff->finish())
+        return; // the stream went on without this thread, and may be gone
+    if (FAILED(stopped))
+        lastError = DSError::CannotStopGraph;
+    else if (FAILED(settled))
+        lastError = DSError::GetStateFailed;
 }
 
 int DSSourceStream::stopBounded()
@@ -316,10 +352,27 @@ bool DSSourceStream::startGraphThread()
     return false;
 }
 
+// Wine's GStreamer splitter can keep Stop waiting for good: its streaming
+// thread waits for data from a pipeline that halted on a damaged file without
+// ending the stream. A graph thread whose stop has not ended in kStopTimeout
+// is left to it, and the graph is never called again.
 void DSSourceStream::endGraphThread()
 {
+    stopHandoff = new (std::nothrow) StopHandoff;
     SetEvent(stopEvent);
-    WaitForSingleObject(graphThread, INFINITE);
+    StopHandoff* handoff = stopHandoff;
+    if (handoff && WaitForSingleObject(graphThread, kStopTimeout) == WAIT_TIMEOUT && handoff->abandon()) {
+        graphStuck = unusable = true;
+        lastError = DSError::CannotStopGraph;
+    } else {
+        WaitForSingleObject(graphThread, INFINITE);
+        // A thread that ended without a stop never took its share.
+        if (handoff && handoff->state == StopHandoff::kRunning)
+            handoff->drop();
+    }
+    if (handoff)
+        handoff->drop();
+    stopHandoff = nullptr;
     ResetEvent(stopEvent);
 }
 

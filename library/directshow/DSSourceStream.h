@@ -109,7 +109,19 @@ private:
     // graph thread outlives the stream.
     HANDLE graphThreadObject;
     void joinGraphThread();
-    // The graph's stop never ended (see stopGraphBounded): nothing may call
+    // The graph's stop never ended (see endGraphThread): nothing may call
     // the graph again.
     bool graphStuck;
+    // What the graph thread's stop and the stream waiting for it share.
+    struct StopHandoff {
+        enum : LONG { kRunning, kFinished, kAbandoned };
+        volatile LONG shares = 2;
+        volatile LONG state = kRunning;
+        // The thread's side: true when the stream still waits for it.
+        bool finish();
+        // The stream's side: true when the thread had not finished.
+        bool abandon();
+        void drop();
+    };
+    StopHandoff* stopHandoff;
 };
