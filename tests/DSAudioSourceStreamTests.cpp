@@ -71,6 +71,18 @@ Bytes sequentialPass(AudioSourceStream& s, long piece = 4096)
     return all;
 }
 
+// `count` ranges within 0..end of at most `longest` samples, from a fixed
+// pseudo-random sequence of `seed`.
+void addRandomRanges(std::vector<std::pair<long, long>>& ranges, unsigned seed, int count, long end, long longest)
+{
+    for (int i = 0; i < count; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        long first = static_cast<long>((seed >> 8) % static_cast<unsigned>(end + 1));
+        seed = seed * 1103515245u + 12345u;
+        ranges.push_back({first, std::min(end, first + static_cast<long>((seed >> 8) % longest))});
+    }
+}
+
 short value(const Bytes& b, size_t i)
 {
     short v;
@@ -209,13 +221,7 @@ TEST_F(DSAudioPcm, BackwardAndRandomRangesEqualTheFileData)
     std::vector<std::pair<long, long>> ranges = {{100000, 120000}, {20000, 40000}, {30000, 30010}, {35000, 60000},
                                                  {120000, end},    {5000, 9000},   {end - 1300, end}, {0, 99},
                                                  {end, end},       {60000, 61000}, {59000, 60500}};
-    unsigned seed = 777;
-    for (int i = 0; i < 20; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        long first = static_cast<long>((seed >> 8) % static_cast<unsigned>(end + 1));
-        seed = seed * 1103515245u + 12345u;
-        ranges.push_back({first, std::min(end, first + static_cast<long>((seed >> 8) % 50000))});
-    }
+    addRandomRanges(ranges, 777, 20, end, 50000);
     for (const auto& range : ranges) {
         SCOPED_TRACE(std::to_string(range.first) + ".." + std::to_string(range.second));
         Bytes got = samples(*s, range.first, range.second);
@@ -446,13 +452,7 @@ TEST_P(DSAudioLossy, RandomRangesEqualThePassInOrder)
     const long end = s->duration() - 1;
     std::vector<std::pair<long, long>> ranges = {{70000, 90000}, {20000, 30000}, {25000, 25100}, {30001, 40000},
                                                  {100000, end},  {0, 4000},      {end - 2000, end}, {50000, 50000}};
-    unsigned seed = 4242;
-    for (int i = 0; i < 12; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        long first = static_cast<long>((seed >> 8) % static_cast<unsigned>(end + 1));
-        seed = seed * 1103515245u + 12345u;
-        ranges.push_back({first, std::min(end, first + static_cast<long>((seed >> 8) % 30000))});
-    }
+    addRandomRanges(ranges, 4242, 12, end, 30000);
     for (const auto& range : ranges) {
         SCOPED_TRACE(std::to_string(range.first) + ".." + std::to_string(range.second));
         Bytes got = samples(*s, range.first, range.second);

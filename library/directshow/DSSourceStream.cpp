@@ -20,8 +20,6 @@ namespace {
 // Longest time without a sample that a running graph is waited for; real
 // graphs deliver many samples a second.
 constexpr DWORD kHaltTimeout = 20000;
-// Longest wait for the graph thread's stop; real graphs stop at once.
-constexpr DWORD kStopTimeout = 20000;
 
 } // namespace
 
@@ -420,13 +418,19 @@ bool DSSourceStream::run()
 DWORD DSSourceStream::waitWhileDelivering(HANDLE* events, DWORD count)
 {
     LONG seen = callback->samplesSeen;
-    for (;;) {
-        DWORD woken = WaitForMultipleObjects(count, events, FALSE, kHaltTimeout);
-        LONG now = callback->samplesSeen;
-        if (woken != WAIT_TIMEOUT || now == seen)
-            return woken;
-        seen = now;
-    }
+    DWORD woken;
+    while ((woken = WaitForMultipleObjects(count, events, FALSE, kHaltTimeout)) == WAIT_TIMEOUT && delivered(seen))
+        continue;
+    return woken;
+}
+
+// True when samples reached the callback since `seen`, which moves on.
+bool DSSourceStream::delivered(LONG& seen)
+{
+    LONG now = callback->samplesSeen;
+    bool more = now != seen;
+    seen = now;
+    return more;
 }
 
 bool DSSourceStream::seek(__int64 position, bool toKeyFrame)
@@ -465,15 +469,10 @@ bool DSSourceStream::seek(__int64 position, bool toKeyFrame)
 HRESULT DSSourceStream::waitForCompletion(long* code)
 {
     LONG seen = callback->samplesSeen;
-    for (;;) {
-        HRESULT waited = mediaEvent->WaitForCompletion(kHaltTimeout, code);
-        if (waited != E_ABORT)
-            return waited;
-        LONG now = callback->samplesSeen;
-        if (now == seen)
-            return E_ABORT;
-        seen = now;
-    }
+    HRESULT waited;
+    while ((waited = mediaEvent->WaitForCompletion(kHaltTimeout, code)) == E_ABORT && delivered(seen))
+        continue;
+    return waited;
 }
 
 bool DSSourceStream::parseStream(bool byMediaTime)

@@ -96,6 +96,7 @@ private:
     void detachCallback();
     void releaseCallback();
     HRESULT waitForCompletion(long* code);
+    bool delivered(LONG& seen);
 
     // The graph reported the end of the stream and was left running there:
     // nothing more will be delivered until the next seek.

@@ -8,9 +8,6 @@
 
 namespace {
 
-// Real graphs stop in well under a second.
-constexpr DWORD kStopTimeout = 20000;
-
 class StopJob : public BoundedJob {
 public:
     explicit StopJob(IMediaControl* control) : control(control) {}

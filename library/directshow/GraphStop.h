@@ -13,3 +13,6 @@
 // keeps a reference to it, and must not be called again (every call would
 // wait for the lock that the stop holds).
 int stopGraphBounded(IMediaControl* control, bool* stuck);
+
+// Longest wait for a graph's stop; real graphs stop in well under a second.
+constexpr DWORD kStopTimeout = 20000;

@@ -575,6 +575,26 @@ bool isSafe(const char* fileName, Verdict tolerated)
     return verdict == Verdict::Safe || verdict == tolerated;
 }
 
+bool holdsItsRiffChunks(const char* fileName)
+{
+    File file(fileName);
+    if (!file.opened())
+        return false;
+    U64 at = 0;
+    BYTE head[8];
+    while (at + 8 <= file.size()) {
+        if (!file.read(at, head, sizeof(head)))
+            return false;
+        // What follows the RIFF chunks is not ours to judge.
+        if (word32(head) != kRiff)
+            break;
+        U64 size = word32(head + 4);
+        at += 8 + size + (size & 1);
+    }
+    // A last chunk's missing pad byte is no loss.
+    return at > 0 && at <= file.size() + 1;
+}
+
 const char* name(Verdict verdict)
 {
     switch (verdict) {

@@ -70,6 +70,12 @@ struct StoredStream {
 // AVI file or holds no such stream.
 bool storedStream(const char* fileName, DWORD type, int index, StoredStream& stored);
 
+// True when every RIFF chunk of the file (OpenDML files hold several) lies
+// within it. For a file just written: AVIFile under Wine reports success for
+// writes that failed (a full disk, a file size limit), which leaves a file
+// shorter than its own headers claim.
+bool holdsItsRiffChunks(const char* fileName);
+
 // A short English name of the verdict, for reports.
 const char* name(Verdict verdict);
 

@@ -83,26 +83,3 @@ bool repairAudioHeader(const char* fileName, const AudioHeaderFields& fields)
         && patch(file.get(), list.get(), header, kScaleOffset, fields.scale, true)
         && patch(file.get(), list.get(), header, kRateOffset, fields.rate, true);
 }
-
-bool aviFileIsWhole(const char* fileName)
-{
-    FileHandle file(CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER length;
-    if (!file || !GetFileSizeEx(file.get(), &length))
-        return false;
-    LARGE_INTEGER at = {};
-    BYTE head[8];
-    while (at.QuadPart + 8 <= length.QuadPart) {
-        DWORD read = 0;
-        if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)
-            || !ReadFile(file.get(), head, sizeof(head), &read, nullptr) || read != sizeof(head))
-            return false;
-        // OpenDML files hold further RIFF chunks; what follows them is not ours to judge.
-        if (std::memcmp(head, "RIFF", 4) != 0)
-            break;
-        LONGLONG size = word(head + 4);
-        at.QuadPart += 8 + size + (size & 1);
-    }
-    // A last chunk's missing pad byte is no loss.
-    return at.QuadPart > 0 && at.QuadPart <= length.QuadPart + 1;
-}

@@ -17,8 +17,3 @@ struct AudioHeaderFields {
 };
 
 bool repairAudioHeader(const char* fileName, const AudioHeaderFields& fields);
-
-// True when every RIFF chunk of the closed file lies within the file.
-// AVIFile under Wine reports success for writes that failed (a full disk, a
-// file size limit), which leaves a file shorter than its own headers claim.
-bool aviFileIsWhole(const char* fileName);

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "../core/ErrorCodes.h"
+#include "AviFileCheck.h"
 #include "AviHeaderRepair.h"
 #include "InterleavingPeriodDialog.h"
 
@@ -700,7 +701,7 @@ bool VfWOutputAVIFile::close()
     finishFile();
     unusable = true;
     // A write that failed unseen leaves the file short of its own chunks.
-    if (opened && !aviFileIsWhole(path.get())) {
+    if (opened && !AviFileCheck::holdsItsRiffChunks(path.get())) {
         lastError = VfWError::WriteError;
         return false;
     }
